@@ -1,0 +1,110 @@
+// The interface every database engine backend implements (SQLite, Access,
+// PostgreSQL). The component layer in engine.h is built on it; nothing
+// above the data layer talks to a backend directly.
+//
+// Statements arrive in the backend's own SQL. Parameterised statements use
+// "?" for each positional parameter (the component layer has already turned
+// the program's ":name" markers into "?").
+#ifndef VOVARIZE_DATA_BACKEND_H
+#define VOVARIZE_DATA_BACKEND_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "data/field_type.h"
+#include "data/value.h"
+
+namespace vov {
+
+// Rows of one query, read forward and never held whole.
+class Cursor {
+ public:
+  virtual ~Cursor() = default;
+  virtual const std::vector<FieldInfo>& fields() const = 0;
+  // Reads the next row into `row` (one value per field); false at the end.
+  virtual bool next(std::vector<Value>& row) = 0;
+};
+
+// A prepared statement with positional parameters.
+class Statement {
+ public:
+  virtual ~Statement() = default;
+  virtual int parameterCount() const = 0;
+  // Runs the statement once. A failure is raised as a StatementError that
+  // says how many runs of this statement succeeded before the failing one.
+  // A backend may keep runs in flight inside a transaction; the failure of
+  // an earlier run then surfaces from a later execute() or from finish(),
+  // and a commit after it keeps exactly the runs that succeeded.
+  virtual void execute(const std::vector<Value>& params) = 0;
+  // Waits until every run is done.
+  virtual void finish() {}
+};
+
+// Identifies one row of a table for editing: the rowid for SQLite, the
+// primary key values for PostgreSQL.
+using RowKey = std::vector<Value>;
+
+struct BrowseRow {
+  RowKey key;
+  std::vector<Value> values;
+};
+
+// Random access to the rows of one whole table, for the data grid: rows are
+// read in windows as the user scrolls, and can be changed in place.
+class TableBrowser {
+ public:
+  virtual ~TableBrowser() = default;
+  virtual const std::vector<FieldInfo>& fields() const = 0;
+  virtual int64_t rowCount() = 0;
+  // Appends to `out` up to `count` rows starting at row `first` (from 0),
+  // in the table's order.
+  virtual void fetch(int64_t first, int count, std::vector<BrowseRow>& out) = 0;
+  // Empty when rows can be changed; otherwise why not, for the user.
+  virtual std::string readOnlyReason() const = 0;
+  // Each change is (field position, new value). They return the row's key
+  // afterwards, which an update of a key column may change.
+  virtual RowKey update(const RowKey& key,
+                        const std::vector<std::pair<int, Value>>& changes) = 0;
+  virtual RowKey insert(const std::vector<std::pair<int, Value>>& values) = 0;
+  virtual void remove(const RowKey& key) = 0;
+};
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  // `name` quoted as this engine needs it in a statement.
+  virtual std::string quoteName(const std::string& name) const = 0;
+
+  // User tables and views in catalogue order, without system tables.
+  virtual std::vector<std::string> tableNames() = 0;
+  // The table's columns in their order.
+  virtual std::vector<FieldInfo> tableFields(const std::string& table) = 0;
+
+  virtual std::unique_ptr<Cursor> query(const std::string& sql) = 0;
+  // Runs a statement without parameters and drops any result.
+  virtual void execute(const std::string& sql) = 0;
+  virtual std::unique_ptr<Statement> prepare(const std::string& sql) = 0;
+
+  virtual void begin() = 0;
+  virtual void commit() = 0;
+  virtual void rollback() = 0;
+
+  // A browser when `sql` reads one whole table ("select * from <table>",
+  // the name bare or quoted, an optional ";"), else nullptr.
+  virtual std::unique_ptr<TableBrowser> browse(const std::string& sql) {
+    (void)sql;
+    return nullptr;
+  }
+};
+
+// Opens the backend for a connection string (see connection_string.h).
+// Raises vov::Error with a message for the user when it cannot.
+std::unique_ptr<Backend> openBackend(const std::string& connectionString);
+
+}  // namespace vov
+
+#endif

@@ -1,0 +1,22 @@
+// Reading the two statement shapes the program sends to read a table:
+//   select * from <table>            and   select * from <table> <filter>;
+// where <table> is bare or quoted with "", [] or ``. Backends that cannot
+// run arbitrary SQL (Access) or that read whole tables in windows (the grid)
+// recognise them here.
+#ifndef VOVARIZE_DATA_SIMPLE_SELECT_H
+#define VOVARIZE_DATA_SIMPLE_SELECT_H
+
+#include <string>
+
+namespace vov {
+
+struct SimpleSelect {
+  std::string table;  // the name with its quotes removed
+  std::string rest;   // what follows the name, trimmed, without a final ";"
+};
+
+bool parseSimpleSelect(const std::string& sql, SimpleSelect* out);
+
+}  // namespace vov
+
+#endif

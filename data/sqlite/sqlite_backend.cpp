@@ -1,0 +1,576 @@
+// The SQLite backend over the SQLite C library.
+#include "data/sqlite/sqlite_backend.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <map>
+
+#include "data/error.h"
+#include "data/simple_select.h"
+
+namespace vov {
+
+namespace {
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string quote(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  q += '"';
+  return q;
+}
+
+// The type name and up to two numbers of a declared type such as
+// "NUMERIC(10, 2)" or "varchar (20)".
+struct DeclType {
+  std::string base;
+  int args = 0;
+  long a = 0, b = 0;
+};
+
+DeclType parseDeclType(const std::string& decl) {
+  DeclType t;
+  std::string u = upper(decl);
+  size_t paren = u.find('(');
+  std::string base = u.substr(0, paren);
+  // Collapse inner blanks ("VARYING  CHARACTER") and trim.
+  std::string collapsed;
+  for (char c : base) {
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      if (!collapsed.empty() && collapsed.back() != ' ') collapsed += ' ';
+    } else {
+      collapsed += c;
+    }
+  }
+  while (!collapsed.empty() && collapsed.back() == ' ') collapsed.pop_back();
+  t.base = collapsed;
+  if (paren != std::string::npos) {
+    const char* p = u.c_str() + paren + 1;
+    char* end = nullptr;
+    long a = std::strtol(p, &end, 10);
+    if (end != p) {
+      t.args = 1;
+      t.a = a;
+      while (*end == ' ') ++end;
+      if (*end == ',') {
+        const char* q = end + 1;
+        long b = std::strtol(q, &end, 10);
+        if (end != q) {
+          t.args = 2;
+          t.b = b;
+        }
+      }
+    }
+  }
+  return t;
+}
+
+bool contains(const std::string& s, const char* part) {
+  return s.find(part) != std::string::npos;
+}
+
+int32_t clampSize(long v) {
+  if (v < 0) return 0;
+  if (v > 0x7FFFFFFF) return 0x7FFFFFFF;
+  return static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+FieldInfo sqliteFieldInfo(const std::string& name, const std::string& declType,
+                          bool rowidAlias) {
+  FieldInfo f;
+  f.name = name;
+  if (rowidAlias) {
+    f.type = ftAutoInc;
+    return f;
+  }
+  DeclType t = parseDeclType(declType);
+  const std::string& b = t.base;
+  if (b == "VARCHAR" || b == "NVARCHAR" || b == "VARYING CHARACTER" ||
+      b == "CHARACTER VARYING" || b == "NATIONAL VARYING CHARACTER") {
+    if (t.args >= 1) {
+      f.type = b[0] == 'N' ? ftWideString : ftString;
+      f.size = clampSize(t.a);
+    } else {
+      f.type = ftMemo;
+    }
+  } else if (b == "CHAR" || b == "NCHAR" || b == "CHARACTER" ||
+             b == "NATIVE CHARACTER" || b == "NATIONAL CHARACTER") {
+    f.type = ftFixedChar;
+    f.size = t.args >= 1 ? clampSize(t.a) : 1;
+  } else if (b == "TEXT" || b == "CLOB" || b == "MEMO" || b == "LONGTEXT" ||
+             b == "MEDIUMTEXT" || b == "NTEXT") {
+    f.type = ftMemo;
+  } else if (b == "DECIMAL" || b == "NUMERIC") {
+    f.type = ftBCD;
+    f.size = t.args == 2 ? clampSize(t.b) : 0;
+  } else if (b == "CURRENCY" || b == "MONEY") {
+    f.type = ftCurrency;
+    f.size = 4;
+  } else if (b == "GUID" || b == "UNIQUEIDENTIFIER") {
+    f.type = ftGuid;
+    f.size = 38;
+  } else if (b == "BINARY" || b == "VARBINARY") {
+    f.type = b == "BINARY" ? ftBytes : ftVarBytes;
+    f.size = t.args >= 1 ? clampSize(t.a) : 0;
+  } else if (b == "BOOLEAN" || b == "BOOL" || b == "BIT") {
+    f.type = ftBoolean;
+  } else if (b == "DATE") {
+    f.type = ftDate;
+  } else if (b == "TIME") {
+    f.type = ftTime;
+  } else if (b == "DATETIME" || b == "TIMESTAMP") {
+    f.type = ftDateTime;
+  } else if (b == "SMALLINT" || b == "TINYINT" || b == "INT2") {
+    f.type = ftSmallint;
+  } else if (b == "BIGINT" || b == "INT8" || b == "UNSIGNED BIG INT") {
+    f.type = ftLargeint;
+  } else if (contains(b, "INT")) {
+    f.type = ftInteger;
+  } else if (contains(b, "CHAR") || contains(b, "CLOB") || contains(b, "TEXT")) {
+    f.type = ftMemo;
+  } else if (b == "REAL" || contains(b, "DOUBLE") || contains(b, "FLOA")) {
+    f.type = ftFloat;
+  } else if (contains(b, "BLOB") || b == "IMAGE" || b == "LONGBINARY") {
+    f.type = ftBlob;
+  }
+  return f;
+}
+
+namespace {
+
+class SqliteBackend;
+
+[[noreturn]] void fail(sqlite3* db) { throw Error(sqlite3_errmsg(db)); }
+
+Value columnValue(sqlite3_stmt* st, int i) {
+  switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER:
+      return Value::fromInt(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT:
+      return Value::fromReal(sqlite3_column_double(st, i));
+    case SQLITE_TEXT: {
+      const char* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+      return Value::fromText(std::string(p, static_cast<size_t>(sqlite3_column_bytes(st, i))));
+    }
+    case SQLITE_BLOB: {
+      const char* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+      int n = sqlite3_column_bytes(st, i);
+      return Value::fromBytes(p ? std::string(p, static_cast<size_t>(n)) : std::string());
+    }
+    default:
+      return Value();
+  }
+}
+
+void bindValue(sqlite3* db, sqlite3_stmt* st, int i, const Value& v) {
+  int rc = SQLITE_OK;
+  switch (v.kind()) {
+    case Value::Kind::Null:
+      rc = sqlite3_bind_null(st, i);
+      break;
+    case Value::Kind::Bool:
+    case Value::Kind::Int:
+      rc = sqlite3_bind_int64(st, i, v.asInt());
+      break;
+    case Value::Kind::Real:
+      rc = sqlite3_bind_double(st, i, v.asReal());
+      break;
+    case Value::Kind::Decimal:
+    case Value::Kind::Text:
+      // The column's affinity turns a decimal's text into a number.
+      rc = sqlite3_bind_text64(st, i, v.str().data(), v.str().size(), SQLITE_STATIC,
+                               SQLITE_UTF8);
+      break;
+    case Value::Kind::Bytes:
+      rc = sqlite3_bind_blob64(st, i, v.str().data(), v.str().size(), SQLITE_STATIC);
+      break;
+    case Value::Kind::DateTime: {
+      std::string t = v.asDateTime().toText();
+      rc = sqlite3_bind_text64(st, i, t.data(), t.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      break;
+    }
+  }
+  if (rc != SQLITE_OK) fail(db);
+}
+
+class Stmt {
+ public:
+  Stmt(sqlite3* db, const std::string& sql, bool persistent = false) : db_(db) {
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size() + 1),
+                           persistent ? SQLITE_PREPARE_PERSISTENT : 0, &st_,
+                           &tail) != SQLITE_OK)
+      fail(db);
+    if (!st_) throw Error("语句为空");
+  }
+  ~Stmt() { sqlite3_finalize(st_); }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  sqlite3_stmt* get() const { return st_; }
+  // True on a row, false when done; raises on an error.
+  bool step() {
+    int rc = sqlite3_step(st_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    fail(db_);
+  }
+  void reset() {
+    sqlite3_reset(st_);
+    sqlite3_clear_bindings(st_);
+  }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* st_ = nullptr;
+};
+
+class SqliteCursor : public Cursor {
+ public:
+  SqliteCursor(std::unique_ptr<Stmt> st, std::vector<FieldInfo> fields)
+      : st_(std::move(st)), fields_(std::move(fields)) {}
+  const std::vector<FieldInfo>& fields() const override { return fields_; }
+  bool next(std::vector<Value>& row) override {
+    if (done_ || !st_->step()) {
+      done_ = true;
+      return false;
+    }
+    const int n = static_cast<int>(fields_.size());
+    row.resize(fields_.size());
+    for (int i = 0; i < n; ++i) row[static_cast<size_t>(i)] = columnValue(st_->get(), i);
+    return true;
+  }
+
+ private:
+  std::unique_ptr<Stmt> st_;
+  std::vector<FieldInfo> fields_;
+  bool done_ = false;
+};
+
+class SqliteStatement : public Statement {
+ public:
+  SqliteStatement(sqlite3* db, const std::string& sql)
+      : db_(db), st_(db, sql, true) {}
+  int parameterCount() const override { return sqlite3_bind_parameter_count(st_.get()); }
+  void execute(const std::vector<Value>& params) override {
+    sqlite3_stmt* st = st_.get();
+    sqlite3_reset(st);
+    const int count = parameterCount();
+    const int n = std::min(static_cast<int>(params.size()), count);
+    try {
+      for (int i = 0; i < n; ++i) bindValue(db_, st, i + 1, params[static_cast<size_t>(i)]);
+      // Unfilled parameters must not keep pointers into the last run's values.
+      for (int i = n; i < count; ++i) sqlite3_bind_null(st, i + 1);
+      while (st_.step()) {
+      }
+    } catch (const Error& e) {
+      sqlite3_reset(st);
+      throw StatementError(e.what(), runs_);
+    }
+    ++runs_;
+  }
+
+ private:
+  sqlite3* db_;
+  Stmt st_;
+  int64_t runs_ = 0;
+};
+
+class SqliteBrowser : public TableBrowser {
+ public:
+  SqliteBrowser(sqlite3* db, std::string table, std::vector<FieldInfo> fields,
+                bool hasRowid, int rowidColumn)
+      : db_(db),
+        table_(std::move(table)),
+        fields_(std::move(fields)),
+        hasRowid_(hasRowid),
+        rowidColumn_(rowidColumn) {}
+
+  const std::vector<FieldInfo>& fields() const override { return fields_; }
+
+  int64_t rowCount() override {
+    Stmt st(db_, "select count(*) from " + quote(table_));
+    st.step();
+    return sqlite3_column_int64(st.get(), 0);
+  }
+
+  void fetch(int64_t first, int count, std::vector<BrowseRow>& out) override {
+    // Reading on from where the last window ended needs no OFFSET scan.
+    bool follow = hasRowid_ && first == nextPos_ && first > 0;
+    std::string sql = hasRowid_ ? "select rowid, * from " + quote(table_) : "select 0, * from " + quote(table_);
+    if (follow) sql += " where rowid > ?3";
+    if (hasRowid_) sql += " order by rowid";
+    sql += " limit ?1 offset ?2";
+    Stmt st(db_, sql);
+    sqlite3_bind_int(st.get(), 1, count);
+    sqlite3_bind_int64(st.get(), 2, follow ? 0 : first);
+    if (follow) sqlite3_bind_int64(st.get(), 3, lastRowid_);
+    int64_t got = 0;
+    while (st.step()) {
+      BrowseRow r;
+      if (hasRowid_) {
+        lastRowid_ = sqlite3_column_int64(st.get(), 0);
+        r.key.push_back(Value::fromInt(lastRowid_));
+      }
+      r.values.resize(fields_.size());
+      for (size_t i = 0; i < fields_.size(); ++i)
+        r.values[i] = columnValue(st.get(), static_cast<int>(i) + 1);
+      out.push_back(std::move(r));
+      ++got;
+    }
+    nextPos_ = got > 0 ? first + got : -1;
+  }
+
+  std::string readOnlyReason() const override {
+    if (hasRowid_) return std::string();
+    return "表“" + table_ + "”没有可以识别每一行的键（例如视图），只能查看，不能修改";
+  }
+
+  RowKey update(const RowKey& key, const std::vector<std::pair<int, Value>>& changes) override {
+    requireWritable();
+    if (changes.empty()) return key;
+    std::string sql = "update " + quote(table_) + " set ";
+    for (size_t i = 0; i < changes.size(); ++i) {
+      if (i) sql += ", ";
+      sql += quote(fields_.at(static_cast<size_t>(changes[i].first)).name) + " = ?";
+    }
+    sql += " where rowid = ?";
+    Stmt st(db_, sql);
+    int n = 1;
+    for (auto& c : changes) bindValue(db_, st.get(), n++, c.second);
+    bindValue(db_, st.get(), n, key.at(0));
+    st.step();
+    nextPos_ = -1;
+    for (auto& c : changes)
+      if (c.first == rowidColumn_ && !c.second.isNull()) {
+        Stmt q(db_, "select rowid from " + quote(table_) + " where rowid = ?");
+        bindValue(db_, q.get(), 1, c.second);
+        if (q.step()) return RowKey{Value::fromInt(sqlite3_column_int64(q.get(), 0))};
+      }
+    return key;
+  }
+
+  RowKey insert(const std::vector<std::pair<int, Value>>& values) override {
+    requireWritable();
+    std::string sql = "insert into " + quote(table_);
+    if (values.empty()) {
+      sql += " default values";
+    } else {
+      std::string cols, marks;
+      for (size_t i = 0; i < values.size(); ++i) {
+        if (i) {
+          cols += ", ";
+          marks += ", ";
+        }
+        cols += quote(fields_.at(static_cast<size_t>(values[i].first)).name);
+        marks += "?";
+      }
+      sql += " (" + cols + ") values (" + marks + ")";
+    }
+    Stmt st(db_, sql);
+    int n = 1;
+    for (auto& v : values) bindValue(db_, st.get(), n++, v.second);
+    st.step();
+    nextPos_ = -1;
+    return RowKey{Value::fromInt(sqlite3_last_insert_rowid(db_))};
+  }
+
+  void remove(const RowKey& key) override {
+    requireWritable();
+    Stmt st(db_, "delete from " + quote(table_) + " where rowid = ?");
+    bindValue(db_, st.get(), 1, key.at(0));
+    st.step();
+    nextPos_ = -1;
+  }
+
+ private:
+  void requireWritable() const {
+    std::string why = readOnlyReason();
+    if (!why.empty()) throw Error(why);
+  }
+
+  sqlite3* db_;
+  std::string table_;
+  std::vector<FieldInfo> fields_;
+  bool hasRowid_;
+  int rowidColumn_;
+  int64_t nextPos_ = -1;
+  int64_t lastRowid_ = 0;
+};
+
+class SqliteBackend : public Backend {
+ public:
+  explicit SqliteBackend(sqlite3* db) : db_(db) {}
+  ~SqliteBackend() override { sqlite3_close_v2(db_); }
+
+  std::string quoteName(const std::string& name) const override { return quote(name); }
+
+  std::vector<std::string> tableNames() override {
+    Stmt st(db_,
+            "select name from sqlite_master where type in ('table','view') "
+            "and name not like 'sqlite\\_%' escape '\\' order by rowid");
+    std::vector<std::string> names;
+    while (st.step()) names.push_back(columnValue(st.get(), 0).str());
+    return names;
+  }
+
+  std::vector<FieldInfo> tableFields(const std::string& table) override {
+    shapes_.erase(table);
+    const TableShape& shape = tableShape(table);
+    if (!shape.exists) throw Error("no such table: " + table);
+    return shape.fields;
+  }
+
+  std::unique_ptr<Cursor> query(const std::string& sql) override {
+    shapes_.clear();
+    auto st = std::make_unique<Stmt>(db_, sql);
+    sqlite3_stmt* s = st->get();
+    const int n = sqlite3_column_count(s);
+    std::vector<FieldInfo> fields;
+    fields.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      const char* name = sqlite3_column_name(s, i);
+      const char* table = sqlite3_column_table_name(s, i);
+      const char* origin = sqlite3_column_origin_name(s, i);
+      const char* decl = sqlite3_column_decltype(s, i);
+      bool alias = false;
+      if (table && origin) alias = tableShape(table).rowidAlias == origin;
+      fields.push_back(sqliteFieldInfo(name ? name : "", decl ? decl : "", alias));
+    }
+    return std::make_unique<SqliteCursor>(std::move(st), std::move(fields));
+  }
+
+  void execute(const std::string& sql) override {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string msg = err ? err : sqlite3_errmsg(db_);
+      sqlite3_free(err);
+      throw Error(msg);
+    }
+    shapes_.clear();  // the statement may have changed the schema
+  }
+
+  std::unique_ptr<Statement> prepare(const std::string& sql) override {
+    return std::make_unique<SqliteStatement>(db_, sql);
+  }
+
+  void begin() override { execute("begin"); }
+  void commit() override { execute("commit"); }
+  void rollback() override {
+    if (!sqlite3_get_autocommit(db_)) execute("rollback");
+  }
+
+  std::unique_ptr<TableBrowser> browse(const std::string& sql) override {
+    SimpleSelect sel;
+    if (!parseSimpleSelect(sql, &sel) || !sel.rest.empty()) return nullptr;
+    shapes_.erase(sel.table);
+    const TableShape& shape = tableShape(sel.table);
+    if (!shape.exists) {
+      // Let the engine word the error for a missing table.
+      Stmt st(db_, sql);
+      return nullptr;
+    }
+    return std::make_unique<SqliteBrowser>(db_, shape.name, shape.fields, shape.hasRowid,
+                                           shape.rowidColumn);
+  }
+
+ private:
+  struct TableShape {
+    bool exists = false;
+    std::string name;  // as the catalogue spells it
+    std::vector<FieldInfo> fields;
+    std::string rowidAlias;  // column name, or empty
+    int rowidColumn = -1;
+    bool hasRowid = false;
+  };
+
+  const TableShape& tableShape(const std::string& table) {
+    auto it = shapes_.find(table);
+    if (it != shapes_.end()) return it->second;
+    TableShape shape;
+    std::string type, sqlText;
+    {
+      Stmt st(db_, "select type, name, sql from sqlite_master where name = ?1 collate nocase "
+                   "and type in ('table','view')");
+      sqlite3_bind_text(st.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+      if (st.step()) {
+        shape.exists = true;
+        type = columnValue(st.get(), 0).str();
+        shape.name = columnValue(st.get(), 1).str();
+        sqlText = upper(columnValue(st.get(), 2).str());
+      }
+    }
+    if (shape.exists) {
+      struct Col {
+        std::string name, decl;
+        int pk;
+      };
+      std::vector<Col> cols;
+      int pkCount = 0;
+      {
+        Stmt st(db_, "select name, type, pk from pragma_table_info(?1)");
+        sqlite3_bind_text(st.get(), 1, shape.name.c_str(), -1, SQLITE_TRANSIENT);
+        while (st.step()) {
+          Col c{columnValue(st.get(), 0).str(), columnValue(st.get(), 1).str(),
+                sqlite3_column_int(st.get(), 2)};
+          if (c.pk > 0) ++pkCount;
+          cols.push_back(std::move(c));
+        }
+      }
+      bool withoutRowid = sqlText.find("WITHOUT ROWID") != std::string::npos &&
+                          sqlText.rfind(')') < sqlText.find("WITHOUT ROWID");
+      shape.hasRowid = type == "table" && !withoutRowid;
+      for (size_t i = 0; i < cols.size(); ++i) {
+        // Only a lone "INTEGER" primary key becomes the rowid alias.
+        bool alias = shape.hasRowid && pkCount == 1 && cols[i].pk == 1 &&
+                     upper(cols[i].decl) == "INTEGER";
+        if (alias) {
+          shape.rowidAlias = cols[i].name;
+          shape.rowidColumn = static_cast<int>(i);
+        }
+        shape.fields.push_back(sqliteFieldInfo(cols[i].name, cols[i].decl, alias));
+      }
+    }
+    return shapes_.emplace(table, std::move(shape)).first->second;
+  }
+
+  sqlite3* db_;
+  std::map<std::string, TableShape> shapes_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> openSqliteBackend(const std::string& path) {
+  sqlite3* db = nullptr;
+  // No SQLITE_OPEN_CREATE: a missing file must never become an empty database.
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    throw Error("无法打开数据库“" + path + "”：" + msg);
+  }
+  sqlite3_extended_result_codes(db, 0);
+  sqlite3_busy_timeout(db, 5000);
+  // Reading the schema now turns a damaged file into an error at open.
+  char* err = nullptr;
+  if (sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, &err) !=
+      SQLITE_OK) {
+    std::string msg = err ? err : sqlite3_errmsg(db);
+    sqlite3_free(err);
+    sqlite3_close_v2(db);
+    throw Error("无法打开数据库“" + path + "”：" + msg);
+  }
+  return std::make_unique<SqliteBackend>(db);
+}
+
+}  // namespace vov

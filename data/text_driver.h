@@ -1,0 +1,33 @@
+// The text driver: the engine-side writer behind the export statement
+//   Select * Into [Text;Database=<folder>].<file> From <table>
+// It is the same for every backend: the table is read through the backend's
+// own query and written as CSV.
+#ifndef VOVARIZE_DATA_TEXT_DRIVER_H
+#define VOVARIZE_DATA_TEXT_DRIVER_H
+
+#include <string>
+
+namespace vov {
+
+class Backend;
+
+struct TextExport {
+  std::string folder;  // as written, with its trailing separator
+  std::string file;
+  std::string table;   // as written in the statement (quoted or bare)
+};
+
+// True when `sql` is an export statement; fills `out`.
+bool parseTextExport(const std::string& sql, TextExport* out);
+
+// Writes the CSV file: a header line of the field names, one line per row,
+// commas between fields, text in double quotes (inner quotes doubled),
+// numbers plain, dates "yyyy-mm-dd hh:mm:ss", bytes as hexadecimal text in
+// quotes, null as nothing, UTF-8, CR LF. The file is written under a
+// temporary name and renamed over the target, so a failure leaves no
+// half-written file.
+void runTextExport(Backend& backend, const TextExport& spec);
+
+}  // namespace vov
+
+#endif

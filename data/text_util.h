@@ -1,0 +1,22 @@
+// Small helpers on UTF-8 text shared by the data, mapping and migration code.
+#ifndef VOVARIZE_DATA_TEXT_UTIL_H
+#define VOVARIZE_DATA_TEXT_UTIL_H
+
+#include <string>
+
+namespace vov {
+
+// Compares ignoring letter case (full Unicode simple case mapping).
+bool equalsIgnoreCase(const std::string& a, const std::string& b);
+
+bool isValidUtf8(const std::string& s);
+
+// Number of characters (code points) of valid UTF-8 text.
+size_t utf8Length(const std::string& s);
+
+// The first `n` characters of UTF-8 text, never cutting inside one.
+std::string utf8Prefix(const std::string& s, size_t n);
+
+}  // namespace vov
+
+#endif

@@ -1,0 +1,50 @@
+// Helpers shared by the tests: temporary folders, test data, SQLite files.
+#ifndef VOVARIZE_TESTS_SUPPORT_TEST_SUPPORT_H
+#define VOVARIZE_TESTS_SUPPORT_TEST_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+#include "data/value.h"
+
+namespace vov::test {
+
+// A fresh folder under the system's temporary folder, removed with its
+// content when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// The path of a file in the repository's test data ("access/nwind.mdb").
+std::string testData(const std::string& relative);
+
+// Copies a test data file into `dir` and returns the copy's path.
+std::string copyTestData(const TempDir& dir, const std::string& relative);
+
+// Creates an SQLite file at `path` and runs `sql` in it.
+void makeSqlite(const std::string& path, const std::string& sql);
+
+// Runs a query on an SQLite file and returns every row, each value as
+// Value::toText (null as "<null>").
+std::vector<std::vector<std::string>> sqliteRows(const std::string& path, const std::string& sql);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+
+// Runs a shell command and returns what it printed on standard output;
+// fails the test when it exits with a code other than 0.
+std::string runCommand(const std::string& command);
+
+}  // namespace vov::test
+
+#endif
