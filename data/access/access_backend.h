@@ -11,6 +11,11 @@
 
 namespace vov {
 
+// Shown, before anything is written, for every attempt to change an Access
+// file (an insert of the migration, an edit in the data grid).
+constexpr const char kAccessReadOnlyMessage[] =
+    "Access 数据库文件在本平台上只能读取，不能写入";
+
 std::unique_ptr<Backend> openAccessBackend(const std::string& path);
 
 }  // namespace vov
