@@ -1,0 +1,427 @@
+// Runs of a prepared statement, alone or in batches inside a transaction.
+#include "data/postgres/pg_statement.h"
+
+#include <vector>
+
+#include "data/postgres/pg_text.h"
+
+namespace vov::pg {
+
+namespace {
+
+// A batch ends after this many runs or once its values take this many
+// bytes; its runs are kept until it ends, for a replay after a failure.
+constexpr int kBatchRuns = 10000;
+constexpr size_t kBatchBytes = 8u << 20;
+// COPY data goes out in pieces of about this size.
+constexpr size_t kCopyPiece = 64u << 10;
+// Pipelined runs between checks that the server keeps up.
+constexpr int kFlushEvery = 512;
+
+const char kZeroByte[] = "文本中含有零字符（\\0），PostgreSQL 不能保存这样的文本";
+
+class PgStatement : public Statement, public ConnUser {
+ public:
+  PgStatement(std::shared_ptr<Conn> conn, const std::string& sql);
+  ~PgStatement() override;
+
+  int parameterCount() const override { return nParams_; }
+  void execute(const std::vector<Value>& params) override;
+  void finish() override;
+  void release() noexcept override;
+
+ private:
+  enum class Way { Copy, Pipeline };
+  struct Slot {
+    size_t offset;
+    int length;  // -1 for null
+    bool binary;
+  };
+
+  void chooseWay(const std::string& text);
+  bool encodeRun(const std::vector<Value>& params);
+  void runAlone();
+  void startBatch();
+  void sendRun(int run);
+  void sendPrepared(int run);
+  void putCopyData();
+  void endBatch();
+  int pipelineRuns(int count, std::string* message);
+  int readPipelineResults(int count, std::string* message);
+  void keepBatch();
+  [[noreturn]] void failAt(int failed, std::string message);
+  [[noreturn]] void broken();
+  void clearBatch();
+  PGconn* pg() const { return conn_->pg(); }
+
+  std::shared_ptr<Conn> conn_;
+  std::string name_;
+  int nParams_ = 0;
+  std::vector<bool> bytea_;
+  Way way_ = Way::Pipeline;
+  std::string copySql_;
+  int64_t runs_ = 0;  // runs known to have succeeded
+
+  // The batch in flight (or the one run outside a transaction).
+  bool open_ = false;
+  bool pipelined_ = false;
+  bool copyRefused_ = false;
+  int batchRuns_ = 0;
+  std::string arena_;  // every value's text or bytes, each followed by a zero byte
+  std::vector<Slot> slots_;
+  std::string copyData_;
+  std::vector<const char*> values_;
+  std::vector<int> lengths_, formats_;
+};
+
+PgStatement::PgStatement(std::shared_ptr<Conn> conn, const std::string& sql)
+    : conn_(std::move(conn)) {
+  conn_->claim(nullptr);
+  int count = 0;
+  const std::string text = numberPlaceholders(sql, &count);
+  name_ = conn_->nextStatementName();
+  conn_->fenced([&] {
+    Result p(PQprepare(pg(), name_.c_str(), text.c_str(), 0, nullptr));
+    if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) conn_->fail(p.get());
+    Result d(PQdescribePrepared(pg(), name_.c_str()));
+    if (!d || PQresultStatus(d.get()) != PGRES_COMMAND_OK) conn_->fail(d.get());
+    nParams_ = PQnparams(d.get());
+    for (int i = 0; i < nParams_; ++i) bytea_.push_back(PQparamtype(d.get(), i) == kBytea);
+    chooseWay(text);
+  });
+  values_.resize(static_cast<size_t>(nParams_));
+  lengths_.resize(static_cast<size_t>(nParams_));
+  formats_.resize(static_cast<size_t>(nParams_));
+}
+
+// COPY stores the same rows as the inserts would, except where the server
+// treats the two differently: views and rules (COPY refuses or bypasses
+// them) and row-level security (COPY refuses it).
+void PgStatement::chooseWay(const std::string& text) {
+  PlainInsert ins;
+  if (!parsePlainInsert(text, nParams_, &ins)) return;
+  std::string rel = (ins.schema.empty() ? "" : quoteIdent(ins.schema) + ".") + quoteIdent(ins.table);
+  Result r = conn_->run(
+      "select 1 from pg_catalog.pg_class c where c.oid = pg_catalog.to_regclass($1) "
+      "and c.relkind in ('r', 'p') and not c.relhasrules and not c.relrowsecurity",
+      {Value::fromText(rel)});
+  if (PQntuples(r.get()) != 1) return;
+  copySql_ = "copy " + rel + " (";
+  for (size_t i = 0; i < ins.columns.size(); ++i)
+    copySql_ += (i ? ", " : "") + quoteIdent(ins.columns[i]);
+  copySql_ += ") from stdin";
+  way_ = Way::Copy;
+}
+
+PgStatement::~PgStatement() {
+  if (open_) {
+    try {
+      endBatch();
+    } catch (const StatementError& e) {
+      conn_->setPending(nullptr, e);  // for the commit to report
+    } catch (...) {
+    }
+  }
+  if (!conn_->lost() && !conn_->holder()) {
+    Result r(PQexec(pg(), ("deallocate " + name_).c_str()));
+  }
+}
+
+void PgStatement::release() noexcept {
+  if (!open_) return;
+  try {
+    endBatch();
+  } catch (const StatementError& e) {
+    conn_->setPending(this, e);
+  } catch (const std::exception& e) {
+    conn_->setPending(this, StatementError(e.what(), runs_));
+  }
+}
+
+void PgStatement::execute(const std::vector<Value>& params) {
+  conn_->throwPending(this);
+  if (!open_) {
+    conn_->claim(nullptr);
+    if (!conn_->inTransaction()) {
+      if (!encodeRun(params)) throw StatementError(kZeroByte, runs_);
+      runAlone();
+      return;
+    }
+  }
+  if (!encodeRun(params)) {
+    // The runs before this one come first, with their own failure if any.
+    if (open_) endBatch();
+    throw StatementError(kZeroByte, runs_);
+  }
+  if (!open_) startBatch();
+  sendRun(batchRuns_ - 1);
+  if (batchRuns_ >= kBatchRuns || arena_.size() >= kBatchBytes) endBatch();
+}
+
+void PgStatement::finish() {
+  conn_->throwPending(this);
+  if (open_) endBatch();
+}
+
+// Appends one run's values to the batch; false (and nothing appended) when
+// one of them cannot be sent.
+bool PgStatement::encodeRun(const std::vector<Value>& params) {
+  const size_t arenaMark = arena_.size(), slotMark = slots_.size();
+  for (int i = 0; i < nParams_; ++i) {
+    const size_t k = static_cast<size_t>(i);
+    if (k >= params.size() || params[k].isNull()) {
+      slots_.push_back({0, -1, false});
+      continue;
+    }
+    const Value& v = params[k];
+    const size_t offset = arena_.size();
+    const bool binary = v.kind() == Value::Kind::Bytes && bytea_[k];
+    if (binary) {
+      arena_ += v.str();
+    } else if (!appendParamText(v, arena_)) {
+      arena_.resize(arenaMark);
+      slots_.resize(slotMark);
+      return false;
+    }
+    slots_.push_back({offset, static_cast<int>(arena_.size() - offset), binary});
+    arena_ += '\0';
+  }
+  ++batchRuns_;
+  return true;
+}
+
+void PgStatement::runAlone() {
+  const Slot* s = slots_.data();
+  for (int i = 0; i < nParams_; ++i) {
+    const size_t k = static_cast<size_t>(i);
+    values_[k] = s[k].length < 0 ? nullptr : arena_.data() + s[k].offset;
+    lengths_[k] = s[k].length < 0 ? 0 : s[k].length;
+    formats_[k] = s[k].binary ? 1 : 0;
+  }
+  Result r(PQexecPrepared(pg(), name_.c_str(), nParams_, values_.data(), lengths_.data(),
+                          formats_.data(), 0));
+  clearBatch();
+  ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+  if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+    throw StatementError(conn_->message(r.get()), runs_);
+  ++runs_;
+}
+
+void PgStatement::startBatch() {
+  conn_->claim(this);
+  open_ = true;
+  try {
+    conn_->exec("savepoint vov_batch");
+    if (way_ == Way::Copy) {
+      Result r(PQexec(pg(), copySql_.c_str()));
+      if (r && PQresultStatus(r.get()) == PGRES_COPY_IN) return;
+      if (conn_->lost()) broken();
+      // Whatever refused the COPY, plain runs still say it in their words.
+      conn_->exec("rollback to savepoint vov_batch");
+      way_ = Way::Pipeline;
+    }
+    if (!PQenterPipelineMode(pg()) || PQsetnonblocking(pg(), 1) != 0) conn_->fail();
+    pipelined_ = true;
+  } catch (const StatementError&) {
+    throw;
+  } catch (const Error& e) {
+    clearBatch();
+    throw StatementError(e.what(), runs_);
+  }
+}
+
+void PgStatement::sendPrepared(int run) {
+  const Slot* s = slots_.data() + static_cast<size_t>(run) * static_cast<size_t>(nParams_);
+  for (int i = 0; i < nParams_; ++i) {
+    const size_t k = static_cast<size_t>(i);
+    values_[k] = s[k].length < 0 ? nullptr : arena_.data() + s[k].offset;
+    lengths_[k] = s[k].length < 0 ? 0 : s[k].length;
+    formats_[k] = s[k].binary ? 1 : 0;
+  }
+  if (!PQsendQueryPrepared(pg(), name_.c_str(), nParams_, values_.data(), lengths_.data(),
+                           formats_.data(), 0))
+    broken();
+}
+
+void PgStatement::sendRun(int run) {
+  if (way_ == Way::Pipeline) {
+    sendPrepared(run);
+    if ((run + 1) % kFlushEvery == 0 && PQflush(pg()) != 0) {
+      try {
+        conn_->flushAll();
+      } catch (const Error&) {
+        broken();
+      }
+    }
+    return;
+  }
+  const Slot* s = slots_.data() + static_cast<size_t>(run) * static_cast<size_t>(nParams_);
+  for (int i = 0; i < nParams_; ++i) {
+    if (i) copyData_ += '\t';
+    if (s[i].length < 0) copyData_ += "\\N";
+    else appendCopyField(arena_.data() + s[i].offset, static_cast<size_t>(s[i].length), s[i].binary, copyData_);
+  }
+  copyData_ += '\n';
+  if (copyData_.size() >= kCopyPiece) putCopyData();
+}
+
+// Once the server has refused a row it leaves COPY, and libpq with it: the
+// rest of the batch is not sent, and endBatch reads the failure.
+void PgStatement::putCopyData() {
+  if (!copyRefused_ &&
+      PQputCopyData(pg(), copyData_.data(), static_cast<int>(copyData_.size())) != 1) {
+    if (conn_->lost()) broken();
+    copyRefused_ = true;
+  }
+  copyData_.clear();
+}
+
+void PgStatement::endBatch() {
+  if (way_ == Way::Copy && !pipelined_) {
+    if (!copyData_.empty()) putCopyData();
+    if (!copyRefused_ && PQputCopyEnd(pg(), nullptr) != 1 && conn_->lost()) broken();
+    Result r(PQgetResult(pg()));
+    const bool ok = r && PQresultStatus(r.get()) == PGRES_COMMAND_OK;
+    while (Result more{PQgetResult(pg())}) {
+    }
+    if (conn_->lost()) broken();
+    if (ok) {
+      keepBatch();
+      return;
+    }
+    // Find the failing run, and its own message, by replaying the batch as
+    // single runs.
+    try {
+      conn_->exec("rollback to savepoint vov_batch");
+      std::string message;
+      int failed = pipelineRuns(batchRuns_, &message);
+      if (failed >= 0) failAt(failed, message);
+    } catch (const StatementError&) {
+      throw;
+    } catch (const Error&) {
+      broken();
+    }
+    // Every run went in on its own, so COPY itself was refused: this
+    // statement goes on without it.
+    way_ = Way::Pipeline;
+    keepBatch();
+    return;
+  }
+  std::string message;
+  int failed;
+  try {
+    if (PQpipelineSync(pg()) != 1) broken();
+    conn_->flushAll();
+    failed = readPipelineResults(batchRuns_, &message);
+    pipelined_ = false;
+  } catch (const StatementError&) {
+    throw;
+  } catch (const Error&) {
+    broken();
+  }
+  if (failed >= 0) failAt(failed, message);
+  keepBatch();
+}
+
+// Sends runs 0 to count-1 of the batch as a pipeline and waits for them;
+// the index of the first that failed (with its message), or -1.
+int PgStatement::pipelineRuns(int count, std::string* message) {
+  if (!PQenterPipelineMode(pg()) || PQsetnonblocking(pg(), 1) != 0) conn_->fail();
+  pipelined_ = true;
+  for (int run = 0; run < count; ++run) {
+    sendPrepared(run);
+    if ((run + 1) % kFlushEvery == 0 && PQflush(pg()) != 0) conn_->flushAll();
+  }
+  if (PQpipelineSync(pg()) != 1) conn_->fail();
+  conn_->flushAll();
+  int failed = readPipelineResults(count, message);
+  pipelined_ = false;
+  return failed;
+}
+
+// Reads the results of `count` pipelined runs and the sync after them, and
+// leaves pipeline mode.
+int PgStatement::readPipelineResults(int count, std::string* message) {
+  if (PQsetnonblocking(pg(), 0) != 0) conn_->fail();
+  int failed = -1;
+  for (int run = 0; run < count; ++run) {
+    Result r(PQgetResult(pg()));
+    if (!r || conn_->lost()) conn_->fail(r.get());
+    ExecStatusType st = PQresultStatus(r.get());
+    if (st == PGRES_FATAL_ERROR && failed < 0) {
+      failed = run;
+      *message = conn_->message(r.get());
+    }
+    Result end(PQgetResult(pg()));  // each run's results end with a null
+  }
+  Result sync(PQgetResult(pg()));
+  if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC) conn_->fail(sync.get());
+  if (!PQexitPipelineMode(pg())) conn_->fail();
+  return failed;
+}
+
+void PgStatement::keepBatch() {
+  try {
+    conn_->exec("release savepoint vov_batch");
+  } catch (const Error&) {
+    broken();
+  }
+  runs_ += batchRuns_;
+  clearBatch();
+}
+
+// The batch's run `failed` failed: back to the batch's savepoint, the runs
+// before it again (until they all go in; one may fail this time in its
+// stead), and the failure raised with the count of runs kept.
+void PgStatement::failAt(int failed, std::string message) {
+  try {
+    for (;;) {
+      conn_->exec("rollback to savepoint vov_batch");
+      if (failed == 0) break;
+      std::string again;
+      int f = pipelineRuns(failed, &again);
+      if (f < 0) break;
+      failed = f;
+      message = again;
+    }
+    conn_->exec("release savepoint vov_batch");
+  } catch (const Error&) {
+    broken();
+  }
+  runs_ += failed;
+  clearBatch();
+  throw StatementError(message, runs_);
+}
+
+// The conversation cannot go on (the connection is lost, or the server
+// broke the protocol): the batch is gone with the transaction.
+void PgStatement::broken() {
+  std::string message = conn_->message();
+  clearBatch();
+  throw StatementError(message, runs_);
+}
+
+void PgStatement::clearBatch() {
+  if (pipelined_ && !conn_->lost()) {
+    PQsetnonblocking(pg(), 0);
+    PQexitPipelineMode(pg());
+  }
+  pipelined_ = false;
+  copyRefused_ = false;
+  open_ = false;
+  batchRuns_ = 0;
+  arena_.clear();
+  slots_.clear();
+  copyData_.clear();
+  if (arena_.capacity() > 2 * kBatchBytes) std::string().swap(arena_);
+  conn_->yield(this);
+}
+
+}  // namespace
+
+std::unique_ptr<Statement> prepareStatement(const std::shared_ptr<Conn>& conn,
+                                            const std::string& sql) {
+  return std::make_unique<PgStatement>(conn, sql);
+}
+
+}  // namespace vov::pg
