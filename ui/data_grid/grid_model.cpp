@@ -48,7 +48,7 @@ void GridModel::reload() {
   fields_.clear();
   browser_ = nullptr;
   tableRows_ = 0;
-  forwardReason_.clear();
+  readOnlyReason_ = "没有打开的表";
   forwardRows_.clear();
   windows_.clear();
   readBroken_ = false;
@@ -60,6 +60,7 @@ void GridModel::reload() {
     browser_ = dataSet_->browser();
     if (browser_) {
       mode_ = Mode::Browse;
+      readOnlyReason_ = browser_->readOnlyReason();
       try {
         tableRows_ = browser_->rowCount();
       } catch (const std::exception& e) {
@@ -70,7 +71,7 @@ void GridModel::reload() {
       mode_ = Mode::Forward;
       Connection* c = dataSet_->connection();
       bool access = c && detectEngine(dataSourceOf(c->connectionString())) == EngineKind::Access;
-      forwardReason_ = access ? kAccessReadOnlyMessage : "这些数据只能查看，不能在表格里修改";
+      readOnlyReason_ = access ? kAccessReadOnlyMessage : "这些数据只能查看，不能在表格里修改";
     }
   }
   endResetModel();
@@ -93,15 +94,6 @@ int GridModel::rowCount(const QModelIndex& parent) const {
 
 int GridModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(fields_.size());
-}
-
-std::string GridModel::readOnlyReason() const {
-  switch (mode_) {
-    case Mode::Closed: return "没有打开的表";
-    case Mode::Browse: return browser_->readOnlyReason();
-    case Mode::Forward: return forwardReason_;
-  }
-  return std::string();
 }
 
 // Reading happens while the view paints, where no box may open: the error
@@ -273,6 +265,7 @@ void GridModel::removeRow(int row) {
   browser_->remove(r->key);
   beginRemoveRows(QModelIndex(), row, row);
   if (pending_.row == row) pending_ = Pending();
+  else if (pending_.row > row) --pending_.row;
   --tableRows_;
   windows_.clear();
   endRemoveRows();

@@ -46,7 +46,7 @@ class GridModel : public QAbstractTableModel {
   bool active() const { return mode_ != Mode::Closed; }
   const FieldInfo& field(int column) const { return fields_.at(static_cast<size_t>(column)); }
   // Why the rows cannot be changed; empty when they can.
-  std::string readOnlyReason() const;
+  const std::string& readOnlyReason() const { return readOnlyReason_; }
 
   // The row with unwritten changes, or -1.
   int pendingRow() const { return pending_.row; }
@@ -96,7 +96,7 @@ class GridModel : public QAbstractTableModel {
   std::vector<FieldInfo> fields_;
   TableBrowser* browser_ = nullptr;
   int64_t tableRows_ = 0;
-  std::string forwardReason_;
+  std::string readOnlyReason_;
   std::vector<std::vector<Value>> forwardRows_;
   mutable std::unordered_map<int64_t, Window> windows_;
   mutable uint64_t useClock_ = 0;
