@@ -50,6 +50,15 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b) {
   return i == a.size() && j == b.size();
 }
 
+std::u32string foldCase(const std::string& s) {
+  std::u32string out;
+  out.reserve(s.size());
+  locale_t loc = utf8Locale();
+  for (size_t i = 0; i < s.size();)
+    out.push_back(static_cast<char32_t>(towlower_l(static_cast<wint_t>(decode(s, i)), loc)));
+  return out;
+}
+
 bool isValidUtf8(const std::string& s) {
   size_t i = 0;
   const size_t n = s.size();

@@ -9,6 +9,10 @@ namespace vov {
 // Compares ignoring letter case (full Unicode simple case mapping).
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
 
+// The code points of `s` with letter case folded as equalsIgnoreCase
+// folds it, for ordering and pattern matching that ignore case.
+std::u32string foldCase(const std::string& s);
+
 bool isValidUtf8(const std::string& s);
 
 // Number of characters (code points) of valid UTF-8 text.
