@@ -1,13 +1,287 @@
-// Placeholder until the libmdb reader lands: Access files are refused with
-// a clear message rather than misread.
+// The Access backend. Every read starts a reader process (reader_process.h)
+// that streams one answer: the table list, a table's fields, or its rows.
+// Filters are tested here (access_filter.h). Nothing is ever written: the
+// reader opens the file read-only, and every statement that would change
+// the file is refused before anything else happens.
 #include "data/access/access_backend.h"
 
+#include <algorithm>
+#include <cctype>
+
+#include "data/access/access_filter.h"
+#include "data/access/mdb_wire.h"
+#include "data/access/reader_process.h"
 #include "data/error.h"
+#include "data/text_util.h"
 
 namespace vov {
 
+namespace {
+
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Matches `word` (lower case) at s[i] as a whole word; moves past it.
+bool keyword(const std::string& s, size_t& i, const char* word) {
+  size_t j = i;
+  for (const char* w = word; *w; ++w, ++j)
+    if (j >= s.size() || std::tolower(static_cast<unsigned char>(s[j])) != *w) return false;
+  if (j < s.size() && (std::isalnum(static_cast<unsigned char>(s[j])) || s[j] == '_')) return false;
+  i = j;
+  return true;
+}
+
+void skipBlanks(const std::string& s, size_t& i) {
+  while (i < s.size() && blank(s[i])) ++i;
+}
+
+[[noreturn]] void unsupported(const std::string& sql) {
+  throw Error("Access 文件只能这样查询：select * from 表名 [where 条件]；无法执行“" + sql + "”");
+}
+
+struct Select {
+  std::string table;
+  std::string condition;  // empty: every row
+};
+
+// Reads "select * from <table> [where <condition>] [;]". A bare table name
+// may hold blanks ("select * from Order Details"): the longest name of the
+// catalogue that the text starts with is taken.
+Select parseSelect(const std::string& sql, const std::vector<std::string>& tables) {
+  size_t i = 0;
+  skipBlanks(sql, i);
+  if (!keyword(sql, i, "select")) unsupported(sql);
+  skipBlanks(sql, i);
+  if (i >= sql.size() || sql[i] != '*') unsupported(sql);
+  ++i;
+  skipBlanks(sql, i);
+  if (!keyword(sql, i, "from")) unsupported(sql);
+  skipBlanks(sql, i);
+  if (i >= sql.size()) unsupported(sql);
+
+  Select sel;
+  const char open = sql[i];
+  if (open == '[' || open == '"' || open == '`') {
+    const char close = open == '[' ? ']' : open;
+    size_t e = sql.find(close, i + 1);
+    if (e == std::string::npos) unsupported(sql);
+    sel.table = sql.substr(i + 1, e - i - 1);
+    i = e + 1;
+  } else {
+    size_t best = 0;
+    for (const std::string& name : tables) {
+      size_t end = i + name.size();
+      if (name.size() > best && end <= sql.size() && (end == sql.size() || blank(sql[end]) || sql[end] == ';') &&
+          equalsIgnoreCase(sql.substr(i, name.size()), name)) {
+        best = name.size();
+        sel.table = name;
+      }
+    }
+    if (best == 0) {
+      size_t e = i;
+      while (e < sql.size() && !blank(sql[e]) && sql[e] != ';') ++e;
+      sel.table = sql.substr(i, e - i);
+    }
+    i += best ? best : sel.table.size();
+  }
+  if (sel.table.empty()) unsupported(sql);
+
+  size_t end = sql.size();
+  while (end > i && blank(sql[end - 1])) --end;
+  if (end > i && sql[end - 1] == ';') --end;
+  while (end > i && blank(sql[end - 1])) --end;
+  if (i < end && !blank(sql[i])) unsupported(sql);
+  skipBlanks(sql, i);
+  if (i < end) {
+    if (!keyword(sql, i, "where"))
+      throw Error("Access 文件的查询只支持 where 筛选条件，无法理解“" + sql.substr(i, end - i) + "”");
+    sel.condition = sql.substr(i, end - i);
+    if (sel.condition.find_first_not_of(" \t\r\n") == std::string::npos)
+      throw Error("筛选条件有误：where 后面缺少条件");
+  }
+  return sel;
+}
+
+// Whether a statement only reads. "select ... into" makes a table.
+bool onlyReads(const std::string& sql) {
+  size_t i = 0;
+  skipBlanks(sql, i);
+  if (!keyword(sql, i, "select")) return false;
+  skipBlanks(sql, i);
+  if (i < sql.size() && sql[i] == '*') ++i;
+  skipBlanks(sql, i);
+  return !keyword(sql, i, "into");
+}
+
+[[noreturn]] void readOnly() { throw Error(kAccessReadOnlyMessage); }
+
+// Reads the rows message that comes next into `row`; false at the end.
+bool readRow(ReaderProcess& reader, size_t width, std::vector<Value>& row) {
+  uint8_t tag = reader.next();
+  if (tag == mdbwire::kEnd) {
+    reader.finish();
+    return false;
+  }
+  if (tag != mdbwire::kRow) reader.broken("读取程序的输出不符合约定");
+  row.resize(width);
+  for (Value& v : row) reader.value(v);
+  return true;
+}
+
+class AccessCursor : public Cursor {
+ public:
+  AccessCursor(std::unique_ptr<ReaderProcess> reader, std::vector<FieldInfo> fields,
+               std::unique_ptr<AccessFilter> filter)
+      : reader_(std::move(reader)), fields_(std::move(fields)), filter_(std::move(filter)) {}
+
+  const std::vector<FieldInfo>& fields() const override { return fields_; }
+
+  bool next(std::vector<Value>& row) override {
+    while (reader_) {
+      if (!readRow(*reader_, fields_.size(), row)) {
+        reader_.reset();
+        break;
+      }
+      if (!filter_ || filter_->matches(row)) return true;
+    }
+    return false;
+  }
+
+ private:
+  std::unique_ptr<ReaderProcess> reader_;
+  std::vector<FieldInfo> fields_;
+  std::unique_ptr<AccessFilter> filter_;
+};
+
+// Windows of a table for the data grid. One reader streams forward from
+// the last window; a window before it, or far beyond, starts a new reader
+// that skips to it without decoding the rows it passes.
+class AccessBrowser : public TableBrowser {
+ public:
+  AccessBrowser(std::string file, std::string table, std::vector<FieldInfo> fields)
+      : file_(std::move(file)), table_(std::move(table)), fields_(std::move(fields)) {}
+
+  const std::vector<FieldInfo>& fields() const override { return fields_; }
+
+  int64_t rowCount() override {
+    if (count_ < 0) {
+      ReaderProcess reader("count", file_, {table_});
+      reader.expect(mdbwire::kCount);
+      int64_t n = static_cast<int64_t>(reader.u64());
+      reader.expect(mdbwire::kEnd);
+      count_ = n;
+    }
+    return count_;
+  }
+
+  void fetch(int64_t first, int count, std::vector<BrowseRow>& out) override {
+    if (first < 0 || count <= 0) return;
+    if (!reader_ || first < pos_ || first - pos_ > kSkipByReading) {
+      if (endSeen_ >= 0 && first >= endSeen_) return;
+      reader_ = std::make_unique<ReaderProcess>("rows", file_, std::vector<std::string>{table_, std::to_string(first)});
+      reader_->expect(mdbwire::kFields);
+      if (reader_->fields().size() != fields_.size()) reader_->broken("表的字段在读取时改变了");
+      pos_ = first;
+    }
+    std::vector<Value> row;
+    while (reader_ && pos_ < first + count) {
+      if (!readRow(*reader_, fields_.size(), row)) {
+        reader_.reset();
+        endSeen_ = pos_;
+        break;
+      }
+      if (pos_++ < first) continue;
+      out.push_back(BrowseRow{RowKey{Value::fromInt(pos_ - 1)}, std::move(row)});
+      row = {};
+    }
+  }
+
+  std::string readOnlyReason() const override { return kAccessReadOnlyMessage; }
+
+  RowKey update(const RowKey&, const std::vector<std::pair<int, Value>>&) override { readOnly(); }
+  RowKey insert(const std::vector<std::pair<int, Value>>&) override { readOnly(); }
+  void remove(const RowKey&) override { readOnly(); }
+
+ private:
+  // Reading on past this many rows costs about as much as starting anew.
+  static constexpr int64_t kSkipByReading = 2000;
+
+  std::string file_;
+  std::string table_;
+  std::vector<FieldInfo> fields_;
+  int64_t count_ = -1;
+  std::unique_ptr<ReaderProcess> reader_;
+  int64_t pos_ = 0;       // the row the reader delivers next
+  int64_t endSeen_ = -1;  // rows in the table, once a reader reached the end
+};
+
+class AccessBackend : public Backend {
+ public:
+  explicit AccessBackend(std::string file) : file_(std::move(file)) {}
+
+  // Jet quotes names in brackets; a name cannot contain "]".
+  std::string quoteName(const std::string& name) const override { return "[" + name + "]"; }
+
+  std::vector<std::string> tableNames() override {
+    ReaderProcess reader("tables", file_);
+    std::vector<std::string> names;
+    for (uint8_t tag; (tag = reader.next()) != mdbwire::kEnd;) {
+      if (tag != mdbwire::kTable) reader.broken("读取程序的输出不符合约定");
+      names.push_back(reader.text());
+    }
+    reader.finish();
+    tables_ = names;
+    return names;
+  }
+
+  std::vector<FieldInfo> tableFields(const std::string& table) override {
+    ReaderProcess reader("fields", file_, {table});
+    reader.expect(mdbwire::kFields);
+    std::vector<FieldInfo> fields = reader.fields();
+    reader.expect(mdbwire::kEnd);
+    return fields;
+  }
+
+  std::unique_ptr<Cursor> query(const std::string& sql) override {
+    if (!onlyReads(sql)) readOnly();
+    Select sel = parseSelect(sql, tables_);
+    auto reader = std::make_unique<ReaderProcess>("rows", file_, std::vector<std::string>{sel.table});
+    reader->expect(mdbwire::kFields);
+    std::vector<FieldInfo> fields = reader->fields();
+    std::unique_ptr<AccessFilter> filter;
+    if (!sel.condition.empty()) filter = std::make_unique<AccessFilter>(sel.condition, fields);
+    return std::make_unique<AccessCursor>(std::move(reader), std::move(fields), std::move(filter));
+  }
+
+  void execute(const std::string& sql) override {
+    if (!onlyReads(sql)) readOnly();
+    query(sql);
+  }
+
+  std::unique_ptr<Statement> prepare(const std::string&) override { readOnly(); }
+
+  // Nothing is written, so there is nothing to keep together.
+  void begin() override {}
+  void commit() override {}
+  void rollback() override {}
+
+  std::unique_ptr<TableBrowser> browse(const std::string& sql) override {
+    if (!onlyReads(sql)) return nullptr;
+    Select sel = parseSelect(sql, tables_);
+    if (!sel.condition.empty()) return nullptr;
+    return std::make_unique<AccessBrowser>(file_, sel.table, tableFields(sel.table));
+  }
+
+ private:
+  std::string file_;
+  std::vector<std::string> tables_;  // as last listed, to read bare names
+};
+
+}  // namespace
+
 std::unique_ptr<Backend> openAccessBackend(const std::string& path) {
-  throw Error("暂不能读取 Access 文件“" + path + "”");
+  auto backend = std::make_unique<AccessBackend>(path);
+  backend->tableNames();  // a file that cannot be read fails here, at open
+  return backend;
 }
 
 }  // namespace vov
