@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "ui/data_grid/db_grid_eh.h"
-#include "ui/main_window/splitter.h"
+#include "ui/platform/splitter.h"
 #include "ui/mapping_window/form3.h"
 #include "ui/platform/list_box.h"
 #include "tests/main_window/main_window_fixture.h"

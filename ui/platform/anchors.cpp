@@ -1,5 +1,5 @@
 // Anchor layout.
-#include "ui/main_window/anchors.h"
+#include "ui/platform/anchors.h"
 
 #include <QEvent>
 

@@ -4,8 +4,8 @@
 // go; the band is resized when the mouse is released. The band keeps at
 // least minSize pixels, a drag below that collapses it to nothing, and the
 // part below keeps minSize pixels too.
-#ifndef VOVARIZE_UI_MAIN_WINDOW_SPLITTER_H
-#define VOVARIZE_UI_MAIN_WINDOW_SPLITTER_H
+#ifndef VOVARIZE_UI_PLATFORM_SPLITTER_H
+#define VOVARIZE_UI_PLATFORM_SPLITTER_H
 
 #include <QWidget>
 

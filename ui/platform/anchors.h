@@ -2,8 +2,8 @@
 // parent while it is resized, as the form designer's anchors do: a child
 // anchored to two opposite edges stretches, one anchored to the right or
 // bottom edge alone moves with that edge.
-#ifndef VOVARIZE_UI_MAIN_WINDOW_ANCHORS_H
-#define VOVARIZE_UI_MAIN_WINDOW_ANCHORS_H
+#ifndef VOVARIZE_UI_PLATFORM_ANCHORS_H
+#define VOVARIZE_UI_PLATFORM_ANCHORS_H
 
 #include <QObject>
 #include <QPointer>

@@ -1,5 +1,5 @@
 // The splitter bar.
-#include "ui/main_window/splitter.h"
+#include "ui/platform/splitter.h"
 
 #include <QMouseEvent>
 #include <QPainter>
