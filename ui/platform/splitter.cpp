@@ -34,7 +34,7 @@ TSplitter::TSplitter(QWidget* parent, QWidget* band)
 
 void TSplitter::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  p.fillRect(rect(), Qt::gray);
+  p.fillRect(rect(), color);
 }
 
 int TSplitter::bandHeightFor(int globalY) const {

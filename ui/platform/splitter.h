@@ -7,6 +7,7 @@
 #ifndef VOVARIZE_UI_PLATFORM_SPLITTER_H
 #define VOVARIZE_UI_PLATFORM_SPLITTER_H
 
+#include <QColor>
 #include <QWidget>
 
 namespace vov::ui {
@@ -19,6 +20,7 @@ class TSplitter : public QWidget {
   TSplitter(QWidget* parent, QWidget* band);
 
   int minSize = 30;
+  QColor color{Qt::gray};
 
   // True while the mouse is held on the bar (the line is showing).
   bool dragging() const { return downY_ >= 0; }
