@@ -300,6 +300,8 @@ int compareFolded(const std::string& a, const std::string& b) {
 int compareValues(const Value& a, const Value& b) {
   Class ca = classOf(a), cb = classOf(b);
   if (ca == Class::Number && cb == Class::Number) {
+    if (a.kind() == Value::Kind::Int && b.kind() == Value::Kind::Int)
+      return a.asInt() < b.asInt() ? -1 : (b.asInt() < a.asInt() ? 1 : 0);
     if (a.kind() == Value::Kind::Real || b.kind() == Value::Kind::Real) {
       double x = asDouble(a), y = asDouble(b);
       return x < y ? -1 : (y < x ? 1 : 0);

@@ -98,6 +98,23 @@ TEST(AccessBackend, NamesWithBlanksAndAccents) {
   EXPECT_EQ(rows[0][12], Value()) << "a null memo stays null in the backend";
 }
 
+// libmdb flags only some system objects; names tell the rest.
+TEST(AccessBackend, SystemAndTemporaryTablesAreLeftOut) {
+  test::TempDir dir;
+  const std::string path = test::copyTestData(dir, "access/types_jet3.mdb");
+  std::string bytes = test::readFile(path);
+  auto rename = [&](const std::string& from, const std::string& to) {
+    for (size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at))
+      bytes.replace(at, from.size(), to);
+  };
+  rename("Table2", "MSysCE");  // as MSysCompactError, which some ACE files carry
+  rename("Table3", "~TMP01");  // Access's scratch tables
+  test::writeFile(path, bytes);
+  auto b = openAccessBackend(path);
+  EXPECT_EQ(b->tableNames(), (std::vector<std::string>{"Table1", "Table4"}));
+  EXPECT_NE(errorOf([&] { b->tableFields("MSysCE"); }).find("没有表"), std::string::npos);
+}
+
 TEST(AccessBackend, WritesAreRefusedAndTheFileIsUnchanged) {
   test::TempDir dir;
   const std::string path = test::copyTestData(dir, "access/nwind.mdb");
