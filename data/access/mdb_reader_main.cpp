@@ -491,7 +491,6 @@ class RowScanner {
   }
 
   const MdbField& field(unsigned i) const { return fields_[i]; }
-  uint32_t page() const { return page_; }
 
   [[noreturn]] void damaged(const std::string& what) const {
     fail(kDamaged, "table " + std::string(t_->name) + ", page " + std::to_string(page_) + ": " + what);
