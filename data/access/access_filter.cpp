@@ -734,8 +734,8 @@ class Parser {
     if (b.kind == Node::Literal && convert(b, ca)) return;
     if (a.kind == Node::Literal && convert(a, cb)) return;
     std::string hint;
-    if (ca == Class::Text && cb == Class::Number)
-      hint = "（文本值要用引号括起来，例如 " + describe(a).substr(0, 0) + "= \"" + b.value.toText() + "\"）";
+    if (ca == Class::Text && cb == Class::Number && b.kind == Node::Literal)
+      hint = "（文本值要用引号括起来，例如 \"" + b.value.toText() + "\"）";
     bad(describe(a) + "是" + className(ca) + "，" + describe(b) + "是" + className(cb) +
         "，类型不匹配" + hint);
   }
