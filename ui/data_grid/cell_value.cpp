@@ -5,17 +5,11 @@
 #include <cstdlib>
 
 #include "data/error.h"
+#include "mapping/mapping_line.h"
 
 namespace vov {
 
 namespace {
-
-std::string trimmed(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
 
 bool parseInt(const std::string& s, int64_t* out) {
   if (s.empty()) return false;
@@ -88,7 +82,7 @@ bool isBinaryField(const FieldInfo& f) {
 Value cellValue(const FieldInfo& f, const std::string& text) {
   if (isTextType(f.type) || f.type == ftGuid) return Value::fromText(text);
   if (isBinaryField(f)) throw Error("字段“" + f.name + "”是二进制数据，不能在表格里修改");
-  const std::string t = trimmed(text);
+  const std::string t = trimControl(text);
   if (t.empty()) return Value::null();
   switch (f.type) {
     case ftSmallint:

@@ -12,12 +12,13 @@
 
 #include "data/connection_string.h"
 #include "data/data_module.h"
+#include "mapping/mapping_line.h"
 #include "ui/data_grid/db_grid_eh.h"
-#include "ui/platform/anchors.h"
-#include "ui/platform/splitter.h"
 #include "ui/mapping_window/form3.h"
+#include "ui/platform/anchors.h"
 #include "ui/platform/dispatch.h"
 #include "ui/platform/list_box.h"
+#include "ui/platform/splitter.h"
 
 namespace vov::ui {
 
@@ -49,13 +50,6 @@ W* place(W* w, QRect geometry, const char* hint) {
   w->setGeometry(geometry);
   w->setToolTip(QString::fromUtf8(hint));
   return w;
-}
-
-std::string trimmed(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
 }
 
 }  // namespace
@@ -214,7 +208,7 @@ void TForm1::openFile(bool old) {
 }
 
 void TForm1::connectServer(bool old) {
-  const std::string address = trimmed(inputBox(this, "连接服务器", kServerPrompt));
+  const std::string address = trimControl(inputBox(this, "连接服务器", kServerPrompt));
   if (address.empty()) return;
   // The address is not repeated: it may hold a password.
   if (detectEngine(address) != EngineKind::Postgres) {
