@@ -210,6 +210,26 @@ TEST_F(PgBatch, TablesCopyCannotFillTakeTheRunsOneByOne) {
   expectFirstRows("secured", 122);
 }
 
+TEST_F(PgBatch, ACommitTheServerTurnsIntoARollbackIsAnError) {
+  makeTable("aborted");
+  backend().begin();
+  backend().execute("insert into aborted values (1, 1, 'x')");
+  EXPECT_THROW(backend().execute("insert into aborted values (2, -1, 'y')"), Error);
+  try {
+    backend().commit();
+    FAIL() << "the lost row 1 was reported as saved";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(),
+                 "提交失败：事务中出现过错误，PostgreSQL 服务器撤销了整个事务，没有保存任何更改");
+  }
+  EXPECT_EQ(count("aborted"), 0);
+  // The connection is ready for the next transaction.
+  backend().begin();
+  backend().execute("insert into aborted values (3, 3, 'z')");
+  backend().commit();
+  EXPECT_EQ(count("aborted"), 1);
+}
+
 TEST_F(PgBatch, AServerThatGoesAwayMidMigrationIsReported) {
   for (const char* way : {"", "_view"}) {
     test::PgDatabase other;
