@@ -5,16 +5,6 @@
 
 namespace vov {
 
-std::string errorBoxText(const std::string& message) {
-  if (message.empty()) return message;
-  // Step back over UTF-8 continuation bytes to the last character's first byte.
-  size_t i = message.size() - 1;
-  while (i > 0 && (static_cast<unsigned char>(message[i]) & 0xC0) == 0x80) --i;
-  if (static_cast<unsigned char>(message[i]) > static_cast<unsigned char>('.'))
-    return message + ".";
-  return message;
-}
-
 void showErrorBox(const std::exception& error) {
   ui::setScreenCursor(ui::crDefault);
   ui::messageBox(nullptr, errorBoxText(error.what()), kApplicationTitle,
