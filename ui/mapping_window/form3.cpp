@@ -103,7 +103,6 @@ class ProgressLabel {
 
   void report(int32_t count) {
     last_ = count;
-    reported_ = true;
     const auto now = std::chrono::steady_clock::now();
     if (!painted_ || now - paintedAt_ >= std::chrono::milliseconds(50)) {
       paint();
@@ -112,7 +111,7 @@ class ProgressLabel {
   }
 
   void flush() {
-    if (reported_ && (!painted_ || shown_ != last_)) paint();
+    if (painted_ && shown_ != last_) paint();
   }
 
  private:
@@ -126,7 +125,6 @@ class ProgressLabel {
   QLabel* label_;
   int32_t last_ = 0;
   int32_t shown_ = 0;
-  bool reported_ = false;
   bool painted_ = false;
   std::chrono::steady_clock::time_point paintedAt_;
 };
