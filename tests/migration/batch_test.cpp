@@ -1,0 +1,225 @@
+// The vovarize-batch command end to end: hand-written mapping list files,
+// real SQLite files, exit codes and what it prints.
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+
+#include "tests/support/test_support.h"
+
+using namespace vov;
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+struct Result {
+  int code = -1;
+  std::string out, err;
+};
+
+std::string shellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') q += "'\\''";
+    else q += c;
+  }
+  return q + "'";
+}
+
+std::string toGbk(const std::string& utf8) {
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  std::string out(utf8.size() * 2, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char* dst = &out[0];
+  size_t outLeft = out.size();
+  size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
+  iconv_close(cd);
+  EXPECT_NE(rc, static_cast<size_t>(-1));
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+class Batch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    oldDb = dir.file("老库.db");
+    newDb = dir.file("new.db");
+    test::makeSqlite(oldDb,
+                     "create table 客户(编号 integer primary key, 名称 varchar(20), 城市 varchar(10));"
+                     "insert into 客户 values(1, '华东贸易有限公司', '上海');"
+                     "insert into 客户 values(2, 'O''Neil & Co', null);"
+                     "insert into 客户 values(3, '北方', '哈尔滨');"
+                     "create table other(a integer);"
+                     "insert into other values(7);");
+    test::makeSqlite(newDb,
+                     "create table 顾客(id integer primary key autoincrement, 编号 integer unique,"
+                     " 姓名 varchar(4), 城市 varchar(10), 来源 varchar(10));"
+                     "create table t2(a integer, b varchar(5));");
+  }
+
+  Result run(const std::vector<std::string>& args) {
+    std::string cmd = std::string(VOV_BIN_DIR) + "/vovarize-batch";
+    for (const std::string& a : args) cmd += " " + shellQuote(a);
+    std::string errFile = dir.file("stderr.txt");
+    cmd += " 2>" + shellQuote(errFile);
+    Result r;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) {
+      ADD_FAILURE() << "cannot run " << cmd;
+      return r;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int status = pclose(p);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = test::readFile(errFile);
+    return r;
+  }
+
+  Result migrate(const std::string& mapBytes, std::vector<std::string> extra = {}) {
+    test::writeFile(mapFile, mapBytes);
+    std::vector<std::string> args{"--old", oldDb, "--new", newDb, "--map", mapFile};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run(args);
+  }
+
+  Rows newRows(const std::string& sql) { return test::sqliteRows(newDb, sql); }
+
+  test::TempDir dir;
+  std::string oldDb, newDb;
+  std::string mapFile = dir.file("映射.TXT");
+};
+
+// Three lines as the mapping window saves them, the old field names filled
+// to the name column width.
+const char* const kLines[] = {
+    "客户->编号   >> 顾客->编号",
+    "客户->名称   >> 顾客->姓名",
+    " 老系统  >> 顾客->来源",
+};
+
+std::string joined(const std::string& brk) {
+  std::string s;
+  for (const char* l : kLines) s += std::string(l) + brk;
+  return s;
+}
+
+const Rows kMigrated{{"1", "华东贸易", "老系统"}, {"2", "O'Ne", "老系统"}, {"3", "北方", "老系统"}};
+
+bool endsWithSummary(const std::string& out, int rows) {
+  std::regex re("处理进度：" + std::to_string(rows) + "完毕！用时[0-9]+毫秒\n$");
+  return std::regex_search(out, re);
+}
+
+}  // namespace
+
+TEST_F(Batch, GbkFileWithCrLfBreaksMigratesIntoTheTablesOfItsFirstLine) {
+  Result r = migrate(toGbk(joined("\r\n")));
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(endsWithSummary(r.out, 3)) << r.out;
+  EXPECT_NE(r.out.find("处理进度：1\n"), std::string::npos) << "the first count shows at once";
+  EXPECT_EQ(newRows("select 编号, 姓名, 来源 from 顾客 order by id"), kMigrated);
+}
+
+TEST_F(Batch, CrAndLfBreaksAndAMissingFinalBreakReadAlike) {
+  for (const char* brk : {"\r", "\n"}) {
+    test::makeSqlite(newDb, "delete from 顾客;");
+    std::string text = joined(brk);
+    text.pop_back();
+    Result r = migrate(text);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(newRows("select 编号, 姓名, 来源 from 顾客 order by id"), kMigrated);
+  }
+}
+
+TEST_F(Batch, FilterAndTableOptionsOverrideTheDefaults) {
+  Result r = migrate(joined("\r\n"), {"--filter", "where 城市 is not null"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(endsWithSummary(r.out, 2)) << r.out;
+  EXPECT_EQ(newRows("select 编号 from 顾客 order by id"), (Rows{{"1"}, {"3"}}));
+
+  // The table names of the lines themselves are not what the engine reads.
+  r = migrate("x->a >> y->a\r\n 默认值 >> y->b\r\n", {"--old-table", "other", "--new-table", "t2"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(newRows("select a, b from t2"), (Rows{{"7", "默认值"}}));
+
+  // A filter selecting nothing is still a finished migration.
+  r = migrate(joined("\n"), {"--filter", "where 1 = 0"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(endsWithSummary(r.out, 0)) << r.out;
+}
+
+TEST_F(Batch, ErrorsPrintTheErrorBoxTextAndExitOne) {
+  Result r = migrate("客户->无此字段 >> 顾客->姓名\n");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "ADODataSetTmp: Field '无此字段' not found.\n");
+  EXPECT_EQ(r.out, "");
+
+  // A duplicate key at the third row: the first two stay and are counted.
+  test::makeSqlite(newDb, "insert into 顾客(编号) values(3);");
+  r = migrate(joined("\r\n"));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "UNIQUE constraint failed: 顾客.编号.\n");
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("处理进度：2\n$"))) << r.out;
+  EXPECT_EQ(newRows("select count(*) from 顾客"), (Rows{{"3"}}));
+
+  r = migrate(" 只有默认值 >> 顾客->来源\n");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "映射列表文件没有写明老表，请用 --old-table 指定.\n");
+
+  r = migrate("");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "映射列表文件“" + mapFile + "”中没有映射行.\n");
+
+  test::writeFile(mapFile, joined("\n"));
+  r = run({"--old", dir.file("nope.db"), "--new", newDb, "--map", mapFile});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "找不到数据库文件“" + dir.file("nope.db") + "”.\n");
+}
+
+TEST_F(Batch, WrongArgumentsPrintTheUsageAndExitTwo) {
+  const std::vector<std::vector<std::string>> wrong{
+      {},
+      {"--old", oldDb},
+      {"--old", oldDb, "--new", newDb},
+      {"--old", oldDb, "--new", newDb, "--map"},
+      {"--old", oldDb, "--new", newDb, "--map", mapFile, "--bogus", "1"},
+      {"--old", oldDb, "--old", oldDb, "--new", newDb, "--map", mapFile},
+      {"--old", oldDb, "--export", "客户"},
+      {"--old", oldDb, "--export", "客户", "--to", "x", "--map", mapFile},
+      {"--old", oldDb, "--new", newDb, "--map", mapFile, "stray"},
+  };
+  for (const auto& args : wrong) {
+    Result r = run(args);
+    EXPECT_EQ(r.code, 2) << ::testing::PrintToString(args);
+    EXPECT_NE(r.err.find("用法："), std::string::npos);
+    EXPECT_EQ(r.out, "");
+  }
+  Result help = run({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(help.out.rfind("用法：", 0), 0u);
+}
+
+TEST_F(Batch, ExportsATableAndFailsCleanlyIntoAMissingFolder) {
+  std::string target = dir.file("客户 导出.TXT");
+  Result r = run({"--old", oldDb, "--export", "客户", "--to=" + target});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("^导出完成！用时[0-9]+毫秒\n$"))) << r.out;
+  EXPECT_EQ(test::readFile(target),
+            "\"编号\",\"名称\",\"城市\"\r\n"
+            "1,\"华东贸易有限公司\",\"上海\"\r\n"
+            "2,\"O'Neil & Co\",\r\n"
+            "3,\"北方\",\"哈尔滨\"\r\n");
+
+  r = run({"--old", oldDb, "--export", "客户", "--to", dir.file("无/x.TXT")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err.rfind("无法创建文件“" + dir.file("无/x.TXT") + "”", 0), 0u) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("无")));
+}

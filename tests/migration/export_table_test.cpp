@@ -1,0 +1,106 @@
+// Exporting an old table to a CSV file through the export statement.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "data/connection_string.h"
+#include "data/engine.h"
+#include "data/error.h"
+#include "migration/export_table.h"
+#include "tests/support/test_support.h"
+
+using namespace vov;
+
+namespace {
+
+class Export : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db = dir.file("old.db");
+    test::makeSqlite(db,
+                     "create table \"order details\"(id integer primary key, name varchar(10),"
+                     " price real, qty integer, note text);"
+                     "insert into \"order details\" values(1, '张\"三\"', 2.5, 4, 'a,b');"
+                     "insert into \"order details\" values(2, null, null, null, null);"
+                     "insert into \"order details\" values(3, '', -0.5, 0, '');");
+    conn.setConnectionString(buildConnectionString(db));
+  }
+
+  std::vector<std::string> filesInDir() {
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(dir.path()))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  test::TempDir dir;
+  std::string db;
+  Connection conn{"ADOConnection2old"};
+};
+
+const char kExpectedCsv[] =
+    "\"id\",\"name\",\"price\",\"qty\",\"note\"\r\n"
+    "1,\"张\"\"三\"\"\",2.5,4,\"a,b\"\r\n"
+    "2,,,,\r\n"
+    "3,\"\",-0.5,0,\"\"\r\n";
+
+}  // namespace
+
+TEST(ExportPath, SplitsAfterTheLastSlashOnly) {
+  ExportPath p = splitExportPath("/home/u/数据/订单.TXT");
+  EXPECT_EQ(p.folder, "/home/u/数据/");
+  EXPECT_EQ(p.file, "订单.TXT");
+  p = splitExportPath("/out.TXT");
+  EXPECT_EQ(p.folder, "/");
+  EXPECT_EQ(p.file, "out.TXT");
+  p = splitExportPath("out.TXT");
+  EXPECT_EQ(p.folder, "");
+  EXPECT_EQ(p.file, "out.TXT");
+#ifndef _WIN32
+  // Here a backslash or a colon is part of a file name.
+  p = splitExportPath("/tmp/a\\b c:d.TXT");
+  EXPECT_EQ(p.folder, "/tmp/");
+  EXPECT_EQ(p.file, "a\\b c:d.TXT");
+#else
+  p = splitExportPath("C:\\data\\订单.TXT");
+  EXPECT_EQ(p.folder, "C:\\data\\");
+  EXPECT_EQ(p.file, "订单.TXT");
+  p = splitExportPath("C:r.TXT");
+  EXPECT_EQ(p.folder, "C:");
+  EXPECT_EQ(p.file, "r.TXT");
+#endif
+}
+
+TEST_F(Export, StatementQuotesTheTableAndKeepsTheFileNameAsItIs) {
+  EXPECT_EQ(exportStatement(conn, "order details", "/d/my file.TXT"),
+            "Select * Into [Text;Database=/d/].my file.TXT From \"order details\"");
+}
+
+TEST_F(Export, WritesCsvAndReplacesAnExistingFile) {
+  std::string target = dir.file("导出 结果.TXT");
+  test::writeFile(target, "an older and much longer content that must disappear entirely");
+  exportTable(conn, "order details", target);
+  // Nulls, also of the memo, are written as nothing, unlike empty texts.
+  EXPECT_EQ(test::readFile(target), kExpectedCsv);
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"old.db", "导出 结果.TXT"}));
+}
+
+TEST_F(Export, FailuresLeaveNoFileBehind) {
+  EXPECT_THROW(exportTable(conn, "order details", dir.file("missing/out.TXT")), Error);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+
+  std::string target = dir.file("keep.TXT");
+  test::writeFile(target, "old content");
+  try {
+    exportTable(conn, "no such table", target);
+    FAIL() << "a missing table must fail";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), "no such table: no such table");
+  }
+  EXPECT_EQ(test::readFile(target), "old content");
+
+  EXPECT_THROW(exportTable(conn, "order details", dir.path() + "/"), Error);
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"keep.TXT", "old.db"}));
+}
