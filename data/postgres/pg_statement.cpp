@@ -40,6 +40,7 @@ class PgStatement : public Statement, public ConnUser {
 
   void chooseWay(const std::string& text);
   bool encodeRun(const std::vector<Value>& params);
+  void bindRun(int run);
   void runAlone();
   void startBatch();
   void sendRun(int run);
@@ -190,14 +191,19 @@ bool PgStatement::encodeRun(const std::vector<Value>& params) {
   return true;
 }
 
-void PgStatement::runAlone() {
-  const Slot* s = slots_.data();
+// Points libpq's parameter arrays at the values of one run of the batch.
+void PgStatement::bindRun(int run) {
+  const Slot* s = slots_.data() + static_cast<size_t>(run) * static_cast<size_t>(nParams_);
   for (int i = 0; i < nParams_; ++i) {
     const size_t k = static_cast<size_t>(i);
     values_[k] = s[k].length < 0 ? nullptr : arena_.data() + s[k].offset;
     lengths_[k] = s[k].length < 0 ? 0 : s[k].length;
     formats_[k] = s[k].binary ? 1 : 0;
   }
+}
+
+void PgStatement::runAlone() {
+  bindRun(0);
   Result r(PQexecPrepared(pg(), name_.c_str(), nParams_, values_.data(), lengths_.data(),
                           formats_.data(), 0));
   clearBatch();
@@ -231,13 +237,7 @@ void PgStatement::startBatch() {
 }
 
 void PgStatement::sendPrepared(int run) {
-  const Slot* s = slots_.data() + static_cast<size_t>(run) * static_cast<size_t>(nParams_);
-  for (int i = 0; i < nParams_; ++i) {
-    const size_t k = static_cast<size_t>(i);
-    values_[k] = s[k].length < 0 ? nullptr : arena_.data() + s[k].offset;
-    lengths_[k] = s[k].length < 0 ? 0 : s[k].length;
-    formats_[k] = s[k].binary ? 1 : 0;
-  }
+  bindRun(run);
   if (!PQsendQueryPrepared(pg(), name_.c_str(), nParams_, values_.data(), lengths_.data(),
                            formats_.data(), 0))
     broken();
