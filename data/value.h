@@ -38,6 +38,13 @@ class Value {
   static Value fromBytes(std::string bytes);
   static Value fromDateTime(const DateTime& dt);
 
+  // Makes this a text value in place, reusing the storage it holds: the
+  // row loops of the migration refill the same values row after row.
+  void setText(const char* utf8, size_t size) {
+    kind_ = Kind::Text;
+    str_.assign(utf8, size);
+  }
+
   Kind kind() const { return kind_; }
   bool isNull() const { return kind_ == Kind::Null; }
 

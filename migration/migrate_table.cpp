@@ -9,7 +9,6 @@
 #include "data/connection_string.h"
 #include "data/data_module.h"
 #include "data/error.h"
-#include "data/text_util.h"
 #include "mapping/mapping_line.h"
 
 namespace vov {
@@ -83,17 +82,29 @@ std::vector<Binding> resolveBindings(const DataSet& rows,
   return bindings;
 }
 
+// Bytes of the first `n` characters of UTF-8 text; npos when it has no more
+// than `n` characters.
+size_t cutPoint(const std::string& s, size_t n) {
+  // A text no longer in bytes than the limit cannot be longer in characters.
+  if (s.size() <= n) return std::string::npos;
+  size_t chars = 0;
+  for (size_t i = 0; i < s.size(); ++i)
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && chars++ == n) return i;
+  return std::string::npos;
+}
+
 void bind(const Binding& b, Value& param) {
   if (!b.source) {
     param = b.constant;
     return;
   }
   const Value& v = b.source->value();
-  // A text no longer in bytes than the limit cannot be longer in characters.
-  if (b.cutAt && v.kind() == Value::Kind::Text && v.str().size() > b.cutAt &&
-      utf8Length(v.str()) > b.cutAt) {
-    param = Value::fromText(utf8Prefix(v.str(), b.cutAt));
-    return;
+  if (b.cutAt && v.kind() == Value::Kind::Text) {
+    size_t cut = cutPoint(v.str(), b.cutAt);
+    if (cut != std::string::npos) {
+      param.setText(v.str().data(), cut);
+      return;
+    }
   }
   param = v;
 }

@@ -246,7 +246,16 @@ class SqliteCursor : public Cursor {
     }
     const int n = static_cast<int>(fields_.size());
     row.resize(fields_.size());
-    for (int i = 0; i < n; ++i) row[static_cast<size_t>(i)] = columnValue(st_->get(), i);
+    sqlite3_stmt* st = st_->get();
+    for (int i = 0; i < n; ++i) {
+      Value& v = row[static_cast<size_t>(i)];
+      // Texts refill the last row's storage instead of allocating anew.
+      if (sqlite3_column_type(st, i) == SQLITE_TEXT)
+        v.setText(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                  static_cast<size_t>(sqlite3_column_bytes(st, i)));
+      else
+        v = columnValue(st, i);
+    }
     return true;
   }
 
