@@ -34,8 +34,11 @@ static bool isSingleName(const std::string& s) {
     }
     return true;
   }
+  // A bare name holds no blank and no quote: " from " inside a quoted name
+  // must not pass for the statement's own.
   for (char c : s)
-    if (c == ' ' || c == '\t' || c == ';') return false;
+    if (c == ' ' || c == '\t' || c == ';' || c == '"' || c == '`' || c == '[' || c == ']')
+      return false;
   return true;
 }
 

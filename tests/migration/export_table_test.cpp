@@ -87,6 +87,15 @@ TEST_F(Export, WritesCsvAndReplacesAnExistingFile) {
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"old.db", "导出 结果.TXT"}));
 }
 
+TEST_F(Export, TableNamesHoldingFromAndQuotesExportWhole) {
+  test::makeSqlite(db, "create table \"a from b\"(x integer); insert into \"a from b\" values(1);"
+                       "create table \"q\"\"t\"(y text); insert into \"q\"\"t\" values('z');");
+  exportTable(conn, "a from b", dir.file("x from y.TXT"));
+  EXPECT_EQ(test::readFile(dir.file("x from y.TXT")), "\"x\"\r\n1\r\n");
+  exportTable(conn, "q\"t", dir.file("q.TXT"));
+  EXPECT_EQ(test::readFile(dir.file("q.TXT")), "\"y\"\r\n\"z\"\r\n");
+}
+
 TEST_F(Export, FailuresLeaveNoFileBehind) {
   EXPECT_THROW(exportTable(conn, "order details", dir.file("missing/out.TXT")), Error);
   EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
