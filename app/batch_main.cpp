@@ -2,11 +2,12 @@
 // exports an old table to a text file, without the GUI. It opens the
 // databases and runs the migration or export exactly as the window does.
 //
-// Exit codes: 0 done, 1 an error (its message on standard error; rows
-// already inserted stay), 2 wrong arguments (usage on standard error).
+// Exit codes: 0 done, 1 an error or Ctrl-C (the message on standard error;
+// rows already inserted stay), 2 wrong arguments (usage on standard error).
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -37,7 +38,8 @@ const char kUsage[] =
     "第一种形式按映射列表文件把老表的行迁移到新表；老表和新表默认取文件中\n"
     "第一条字段对应行所写的表，--filter 默认不筛选（条件写法与映射窗口相同，\n"
     "例如 \"where 年份>2000\"）。第二种形式把老数据库的一个表导出为 CSV 文本文件。\n"
-    "退出码：0 完成，1 出错（已插入的行保留），2 参数错误。\n";
+    "迁移中按 Ctrl-C 会在当前行之后停止，已插入的行保留。\n"
+    "退出码：0 完成，1 出错或被中断（已插入的行保留），2 参数错误。\n";
 
 struct Options {
   std::map<std::string, std::string> values;
@@ -86,6 +88,21 @@ Options parseArguments(int argc, char** argv) {
   return o;
 }
 
+// Set by the first Ctrl-C (or SIGTERM); the migration then stops after the
+// row in hand and keeps the rows before it. A second one ends the program.
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) { interrupted = 1; }
+
+void catchInterrupts() {
+  struct sigaction sa {};
+  sa.sa_handler = onInterrupt;
+  sa.sa_flags = SA_RESETHAND;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
 long long millisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
@@ -98,6 +115,7 @@ class ProgressPrinter {
 
   void report(int32_t counter) {
     counter_ = counter;
+    if (interrupted) throw Abort();
     // The clock is read once every 256 rows; the first count shows at once.
     if (counter != 1 && counter % 256 != 0) return;
     Clock::time_point now = Clock::now();
@@ -106,14 +124,12 @@ class ProgressPrinter {
     print();
   }
 
-  // Shows the last count if the throttle held it back; true when any count
-  // was ever reported.
-  bool flush() {
-    if (counter_ < 0) return false;
+  // Shows the last count if the throttle held it back.
+  void flush() {
+    if (counter_ < 0) return;
     if (printed_ != counter_) print();
     if (terminal_) std::fputc('\n', stdout);
     std::fflush(stdout);
-    return true;
   }
 
   int32_t counter() const { return counter_ < 0 ? 0 : counter_; }
@@ -174,8 +190,12 @@ int migrate(const Options& o) {
   request.progress = [&printer](int32_t n) { printer.report(n); };
 
   Clock::time_point start = Clock::now();
+  catchInterrupts();
   try {
     migrateTable(dm, request);
+  } catch (const Abort&) {
+    printer.flush();
+    throw Error("迁移已中断，已插入的 " + std::to_string(printer.counter()) + " 行保留在新表中");
   } catch (...) {
     printer.flush();
     throw;
@@ -211,8 +231,6 @@ int main(int argc, char** argv) {
   }
   try {
     return options.has("--export") ? exportOldTable(options) : migrate(options);
-  } catch (const vov::Abort&) {
-    return 1;
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", vov::errorBoxText(e.what()).c_str());
