@@ -61,9 +61,9 @@ void Connection::fieldNames(const std::string& table, std::vector<std::string>& 
 
 void Connection::execute(const std::string& sql) {
   Backend& b = backend();
-  TextExport spec;
-  if (parseTextExport(sql, &spec)) {
-    runTextExport(b, spec);
+  TextExport job;
+  if (parseTextExport(sql, &job)) {
+    runTextExport(b, job);
     return;
   }
   b.execute(sql);

@@ -97,9 +97,9 @@ static void appendField(std::string& line, const Value& v) {
   }
 }
 
-void runTextExport(Backend& backend, const TextExport& spec) {
-  const std::string target = spec.folder + spec.file;
-  std::unique_ptr<Cursor> cur = backend.query("select * from " + spec.table);
+void runTextExport(Backend& backend, const TextExport& job) {
+  const std::string target = job.folder + job.file;
+  std::unique_ptr<Cursor> cur = backend.query("select * from " + job.table);
 
   std::string tmp = target + ".tmp-XXXXXX";
   int fd = mkstemp(&tmp[0]);

@@ -26,7 +26,7 @@ bool parseTextExport(const std::string& sql, TextExport* out);
 // quotes, null as nothing, UTF-8, CR LF. The file is written under a
 // temporary name and renamed over the target, so a failure leaves no
 // half-written file.
-void runTextExport(Backend& backend, const TextExport& spec);
+void runTextExport(Backend& backend, const TextExport& job);
 
 }  // namespace vov
 

@@ -105,4 +105,14 @@ std::string utf8Prefix(const std::string& s, size_t n) {
   return s;
 }
 
+std::string doubleQuotedName(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  q += '"';
+  return q;
+}
+
 }  // namespace vov

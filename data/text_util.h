@@ -21,6 +21,10 @@ size_t utf8Length(const std::string& s);
 // The first `n` characters of UTF-8 text, never cutting inside one.
 std::string utf8Prefix(const std::string& s, size_t n);
 
+// `name` as a standard SQL quoted identifier: in double quotes, inner
+// double quotes doubled.
+std::string doubleQuotedName(const std::string& name);
+
 }  // namespace vov
 
 #endif

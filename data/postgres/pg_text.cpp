@@ -6,17 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "data/text_util.h"
+
 namespace vov::pg {
 
-std::string quoteIdent(const std::string& name) {
-  std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  q += '"';
-  return q;
-}
+std::string quoteIdent(const std::string& name) { return doubleQuotedName(name); }
 
 static bool isIdentStart(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80;

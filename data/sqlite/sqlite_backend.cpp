@@ -8,6 +8,7 @@
 
 #include "data/error.h"
 #include "data/simple_select.h"
+#include "data/text_util.h"
 
 namespace vov {
 
@@ -18,15 +19,7 @@ std::string upper(std::string s) {
   return s;
 }
 
-std::string quote(const std::string& name) {
-  std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  q += '"';
-  return q;
-}
+std::string quote(const std::string& name) { return doubleQuotedName(name); }
 
 // The type name and up to two numbers of a declared type such as
 // "NUMERIC(10, 2)" or "varchar (20)".

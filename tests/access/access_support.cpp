@@ -20,14 +20,6 @@ std::vector<std::string> accessFiles() {
   return files;
 }
 
-std::string shellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    if (c == '\'') q += "'\\''";
-    else q += c;
-  }
-  return q + "'";
-}
 
 namespace {
 

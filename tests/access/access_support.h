@@ -16,8 +16,6 @@ namespace vov::test {
 // Paths of every file in tests/testdata/access/.
 std::vector<std::string> accessFiles();
 
-std::string shellQuote(const std::string& s);
-
 // The rows mdb-export prints for a table: each value as printed (dates as
 // "%Y-%m-%d %H:%M:%S", binary data in hexadecimal), null as nullopt.
 using ExportRow = std::vector<std::optional<std::string>>;

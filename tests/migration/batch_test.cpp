@@ -27,14 +27,6 @@ struct Result {
   std::string out, err;
 };
 
-std::string shellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    if (c == '\'') q += "'\\''";
-    else q += c;
-  }
-  return q + "'";
-}
 
 std::string toGbk(const std::string& utf8) {
   iconv_t cd = iconv_open("GBK", "UTF-8");
@@ -70,9 +62,9 @@ class Batch : public ::testing::Test {
 
   Result run(const std::vector<std::string>& args) {
     std::string cmd = std::string(VOV_BIN_DIR) + "/vovarize-batch";
-    for (const std::string& a : args) cmd += " " + shellQuote(a);
+    for (const std::string& a : args) cmd += " " + test::shellQuote(a);
     std::string errFile = dir.file("stderr.txt");
-    cmd += " 2>" + shellQuote(errFile);
+    cmd += " 2>" + test::shellQuote(errFile);
     Result r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) {

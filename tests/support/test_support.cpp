@@ -94,6 +94,15 @@ void writeFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
+std::string shellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') q += "'\\''";
+    else q += c;
+  }
+  return q + "'";
+}
+
 std::string runCommand(const std::string& command) {
   std::string out;
   FILE* p = popen(command.c_str(), "r");

@@ -26,7 +26,6 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-constexpr int kSplitterHeight = 6;
 constexpr Qt::Edges kLeftTop = Qt::LeftEdge | Qt::TopEdge;
 constexpr Qt::Edges kLeftTopBottom = kLeftTop | Qt::BottomEdge;
 constexpr Qt::Edges kAllEdges = kLeftTopBottom | Qt::RightEdge;
@@ -64,11 +63,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setFont(f);
 
   GroupBox2 = new QGroupBox(QStringLiteral("老数据库"), this);
-  GroupBox2->setGeometry(0, 0, 688, oldBandHeight_);
   Splitter1 = new TSplitter(this, GroupBox2);
-  Splitter1->setGeometry(0, oldBandHeight_, 688, kSplitterHeight);
   GroupBox1 = new QGroupBox(QStringLiteral("新数据库"), this);
-  GroupBox1->setGeometry(0, oldBandHeight_ + kSplitterHeight, 688, 325);
+  layoutBands();
 
   Button1 = makeButton(GroupBox2, {72, 16, 97, 25}, "打开老数据库", "打开要迁移的老的数据库");
   Button6 = makeButton(GroupBox2, {174, 16, 72, 25}, "连接服务器",
@@ -163,13 +160,7 @@ TForm1::Band TForm1::band(bool old) {
 
 // The old band keeps its height (0 when collapsed); the new band takes
 // what is left.
-void TForm1::layoutBands() {
-  const int w = width();
-  GroupBox2->setGeometry(0, 0, w, oldBandHeight_);
-  Splitter1->setGeometry(0, oldBandHeight_, w, kSplitterHeight);
-  const int below = oldBandHeight_ + kSplitterHeight;
-  GroupBox1->setGeometry(0, below, w, std::max(0, height() - below));
-}
+void TForm1::layoutBands() { Splitter1->placeBands(oldBandHeight_, GroupBox1); }
 
 void TForm1::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);

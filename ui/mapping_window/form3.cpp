@@ -34,7 +34,6 @@ TForm3* Form3 = nullptr;
 
 namespace {
 
-constexpr int kSplitterHeight = 6;
 constexpr Qt::Edges kLeftTop = Qt::LeftEdge | Qt::TopEdge;
 constexpr Qt::Edges kLeftBottom = Qt::LeftEdge | Qt::BottomEdge;
 constexpr Qt::Edges kLeftTopBottom = kLeftTop | Qt::BottomEdge;
@@ -142,13 +141,10 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   setFont(f);
 
   GroupBox1 = new QGroupBox(QStringLiteral("表"), this);
-  GroupBox1->setGeometry(0, 0, 733, tableBandHeight_);
   Splitter1 = new TSplitter(this, GroupBox1);
   Splitter1->color = QColor(171, 171, 171);  // the desktop's application workspace grey
-  Splitter1->setGeometry(0, tableBandHeight_, 733, kSplitterHeight);
   GroupBox2 = new QGroupBox(QStringLiteral("字段对应和过滤器"), this);
-  GroupBox2->setGeometry(0, tableBandHeight_ + kSplitterHeight, 733,
-                         487 - tableBandHeight_ - kSplitterHeight);
+  layoutBands();
 
   // The table band.
   Label1 = makeLabel(GroupBox1, {24, 16}, "老数据库");
@@ -262,13 +258,7 @@ void TForm3::ApplicationEvents1Exception(QObject*, const std::exception& e) {
 
 // The table band keeps its height (0 when collapsed); the field band takes
 // what is left.
-void TForm3::layoutBands() {
-  const int w = width();
-  GroupBox1->setGeometry(0, 0, w, tableBandHeight_);
-  Splitter1->setGeometry(0, tableBandHeight_, w, kSplitterHeight);
-  const int below = tableBandHeight_ + kSplitterHeight;
-  GroupBox2->setGeometry(0, below, w, std::max(0, height() - below));
-}
+void TForm3::layoutBands() { Splitter1->placeBands(tableBandHeight_, GroupBox2); }
 
 void TForm3::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);

@@ -32,6 +32,15 @@ TSplitter::TSplitter(QWidget* parent, QWidget* band)
   setCursor(Qt::SplitVCursor);
 }
 
+void TSplitter::placeBands(int bandHeight, QWidget* below) {
+  const QWidget* window = parentWidget();
+  const int w = window->width();
+  band_->setGeometry(0, 0, w, bandHeight);
+  setGeometry(0, bandHeight, w, thickness);
+  const int top = bandHeight + thickness;
+  below->setGeometry(0, top, w, std::max(0, window->height() - top));
+}
+
 void TSplitter::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), color);

@@ -20,7 +20,12 @@ class TSplitter : public QWidget {
   TSplitter(QWidget* parent, QWidget* band);
 
   int minSize = 30;
+  int thickness = 6;
   QColor color{Qt::gray};
+
+  // Lays the window out across its full width: the band `bandHeight`
+  // high, the bar under it, and `below` filling the rest.
+  void placeBands(int bandHeight, QWidget* below);
 
   // True while the mouse is held on the bar (the line is showing).
   bool dragging() const { return downY_ >= 0; }
