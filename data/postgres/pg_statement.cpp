@@ -13,8 +13,6 @@ namespace {
 // bytes; its runs are kept until it ends, for a replay after a failure.
 constexpr int kBatchRuns = 10000;
 constexpr size_t kBatchBytes = 8u << 20;
-// COPY data goes out in pieces of about this size.
-constexpr size_t kCopyPiece = 64u << 10;
 // Pipelined runs between checks that the server keeps up.
 constexpr int kFlushEvery = 512;
 
@@ -31,21 +29,18 @@ class PgStatement : public Statement, public ConnUser {
   void release() noexcept override;
 
  private:
-  enum class Way { Copy, Pipeline };
   struct Slot {
     size_t offset;
     int length;  // -1 for null
     bool binary;
   };
 
-  void chooseWay(const std::string& text);
   bool encodeRun(const std::vector<Value>& params);
   void bindRun(int run);
   void runAlone();
   void startBatch();
   void sendRun(int run);
   void sendPrepared(int run);
-  void putCopyData();
   void endBatch();
   int pipelineRuns(int count, std::string* message);
   int readPipelineResults(int count, std::string* message);
@@ -59,18 +54,14 @@ class PgStatement : public Statement, public ConnUser {
   std::string name_;
   int nParams_ = 0;
   std::vector<bool> bytea_;
-  Way way_ = Way::Pipeline;
-  std::string copySql_;
   int64_t runs_ = 0;  // runs known to have succeeded
 
   // The batch in flight (or the one run outside a transaction).
   bool open_ = false;
   bool pipelined_ = false;
-  bool copyRefused_ = false;
   int batchRuns_ = 0;
   std::string arena_;  // every value's text or bytes, each followed by a zero byte
   std::vector<Slot> slots_;
-  std::string copyData_;
   std::vector<const char*> values_;
   std::vector<int> lengths_, formats_;
 };
@@ -88,30 +79,10 @@ PgStatement::PgStatement(std::shared_ptr<Conn> conn, const std::string& sql)
     if (!d || PQresultStatus(d.get()) != PGRES_COMMAND_OK) conn_->fail(d.get());
     nParams_ = PQnparams(d.get());
     for (int i = 0; i < nParams_; ++i) bytea_.push_back(PQparamtype(d.get(), i) == kBytea);
-    chooseWay(text);
   });
   values_.resize(static_cast<size_t>(nParams_));
   lengths_.resize(static_cast<size_t>(nParams_));
   formats_.resize(static_cast<size_t>(nParams_));
-}
-
-// COPY stores the same rows as the inserts would, except where the server
-// treats the two differently: views and rules (COPY refuses or bypasses
-// them) and row-level security (COPY refuses it).
-void PgStatement::chooseWay(const std::string& text) {
-  PlainInsert ins;
-  if (!parsePlainInsert(text, nParams_, &ins)) return;
-  std::string rel = (ins.schema.empty() ? "" : quoteIdent(ins.schema) + ".") + quoteIdent(ins.table);
-  Result r = conn_->run(
-      "select 1 from pg_catalog.pg_class c where c.oid = pg_catalog.to_regclass($1) "
-      "and c.relkind in ('r', 'p') and not c.relhasrules and not c.relrowsecurity",
-      {Value::fromText(rel)});
-  if (PQntuples(r.get()) != 1) return;
-  copySql_ = "copy " + rel + " (";
-  for (size_t i = 0; i < ins.columns.size(); ++i)
-    copySql_ += (i ? ", " : "") + quoteIdent(ins.columns[i]);
-  copySql_ += ") from stdin";
-  way_ = Way::Copy;
 }
 
 PgStatement::~PgStatement() {
@@ -218,14 +189,6 @@ void PgStatement::startBatch() {
   open_ = true;
   try {
     conn_->exec("savepoint vov_batch");
-    if (way_ == Way::Copy) {
-      Result r(PQexec(pg(), copySql_.c_str()));
-      if (r && PQresultStatus(r.get()) == PGRES_COPY_IN) return;
-      if (conn_->lost()) broken();
-      // Whatever refused the COPY, plain runs still say it in their words.
-      conn_->exec("rollback to savepoint vov_batch");
-      way_ = Way::Pipeline;
-    }
     if (!PQenterPipelineMode(pg()) || PQsetnonblocking(pg(), 1) != 0) conn_->fail();
     pipelined_ = true;
   } catch (const StatementError&) {
@@ -244,69 +207,17 @@ void PgStatement::sendPrepared(int run) {
 }
 
 void PgStatement::sendRun(int run) {
-  if (way_ == Way::Pipeline) {
-    sendPrepared(run);
-    if ((run + 1) % kFlushEvery == 0 && PQflush(pg()) != 0) {
-      try {
-        conn_->flushAll();
-      } catch (const Error&) {
-        broken();
-      }
-    }
-    return;
-  }
-  const Slot* s = slots_.data() + static_cast<size_t>(run) * static_cast<size_t>(nParams_);
-  for (int i = 0; i < nParams_; ++i) {
-    if (i) copyData_ += '\t';
-    if (s[i].length < 0) copyData_ += "\\N";
-    else appendCopyField(arena_.data() + s[i].offset, static_cast<size_t>(s[i].length), s[i].binary, copyData_);
-  }
-  copyData_ += '\n';
-  if (copyData_.size() >= kCopyPiece) putCopyData();
-}
-
-// Once the server has refused a row it leaves COPY, and libpq with it: the
-// rest of the batch is not sent, and endBatch reads the failure.
-void PgStatement::putCopyData() {
-  if (!copyRefused_ &&
-      PQputCopyData(pg(), copyData_.data(), static_cast<int>(copyData_.size())) != 1) {
-    if (conn_->lost()) broken();
-    copyRefused_ = true;
-  }
-  copyData_.clear();
-}
-
-void PgStatement::endBatch() {
-  if (way_ == Way::Copy && !pipelined_) {
-    if (!copyData_.empty()) putCopyData();
-    if (!copyRefused_ && PQputCopyEnd(pg(), nullptr) != 1 && conn_->lost()) broken();
-    Result r(PQgetResult(pg()));
-    const bool ok = r && PQresultStatus(r.get()) == PGRES_COMMAND_OK;
-    while (Result more{PQgetResult(pg())}) {
-    }
-    if (conn_->lost()) broken();
-    if (ok) {
-      keepBatch();
-      return;
-    }
-    // Find the failing run, and its own message, by replaying the batch as
-    // single runs.
+  sendPrepared(run);
+  if ((run + 1) % kFlushEvery == 0 && PQflush(pg()) != 0) {
     try {
-      conn_->exec("rollback to savepoint vov_batch");
-      std::string message;
-      int failed = pipelineRuns(batchRuns_, &message);
-      if (failed >= 0) failAt(failed, message);
-    } catch (const StatementError&) {
-      throw;
+      conn_->flushAll();
     } catch (const Error&) {
       broken();
     }
-    // Every run went in on its own, so COPY itself was refused: this
-    // statement goes on without it.
-    way_ = Way::Pipeline;
-    keepBatch();
-    return;
   }
+}
+
+void PgStatement::endBatch() {
   std::string message;
   int failed;
   try {
@@ -407,12 +318,10 @@ void PgStatement::clearBatch() {
     PQexitPipelineMode(pg());
   }
   pipelined_ = false;
-  copyRefused_ = false;
   open_ = false;
   batchRuns_ = 0;
   arena_.clear();
   slots_.clear();
-  copyData_.clear();
   if (arena_.capacity() > 2 * kBatchBytes) std::string().swap(arena_);
   conn_->yield(this);
 }

@@ -1,14 +1,13 @@
 // Prepared statements on a PostgreSQL connection.
 //
 // Outside a transaction each run goes to the server and back before
-// execute() returns. Inside one, runs travel in batches of many: a plain
-// "insert into t(cols) values($1..$n)" into an ordinary table as the rows of
-// one COPY per batch, any other statement as runs kept in flight with
-// libpq's pipeline mode. Each batch is fenced by a savepoint. When a batch
-// fails, the transaction goes back to the savepoint, the batch's runs are
-// replayed one statement each until the failing run is found, the runs
-// before it are kept, and the failure is raised with their count, so that a
-// commit keeps exactly the runs that succeeded.
+// execute() returns. Inside one, each run is still one insert (or whatever
+// the statement is) of its own, but many are kept in flight with libpq's
+// pipeline mode, in batches each fenced by a savepoint. The server reports
+// the first run of a batch that failed; the transaction goes back to the
+// savepoint, the runs before it are sent again and kept, and the failure is
+// raised with the count of runs kept, so that a commit keeps exactly the
+// runs that succeeded.
 #ifndef VOVARIZE_DATA_POSTGRES_PG_STATEMENT_H
 #define VOVARIZE_DATA_POSTGRES_PG_STATEMENT_H
 

@@ -99,102 +99,6 @@ std::string numberPlaceholders(const std::string& sql, int* count) {
   return out;
 }
 
-namespace {
-
-// A small reader for the one statement shape parsePlainInsert accepts.
-struct Reader {
-  const std::string& s;
-  size_t i = 0;
-
-  void blanks() {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n')) ++i;
-  }
-  bool symbol(char c) {
-    blanks();
-    if (i < s.size() && s[i] == c) {
-      ++i;
-      return true;
-    }
-    return false;
-  }
-  bool keyword(const char* word) {
-    blanks();
-    size_t len = std::strlen(word);
-    if (s.size() - i < len) return false;
-    for (size_t k = 0; k < len; ++k) {
-      char c = s[i + k];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (c != word[k]) return false;
-    }
-    if (i + len < s.size() && isIdentChar(static_cast<unsigned char>(s[i + len]))) return false;
-    i += len;
-    return true;
-  }
-  bool ident(std::string* name) {
-    blanks();
-    name->clear();
-    if (i >= s.size()) return false;
-    if (s[i] == '"') {
-      for (size_t j = i + 1; j < s.size(); ++j) {
-        if (s[j] != '"') {
-          *name += s[j];
-        } else if (j + 1 < s.size() && s[j + 1] == '"') {
-          *name += '"';
-          ++j;
-        } else {
-          i = j + 1;
-          return !name->empty();
-        }
-      }
-      return false;
-    }
-    if (!isIdentStart(static_cast<unsigned char>(s[i]))) return false;
-    while (i < s.size() && isIdentChar(static_cast<unsigned char>(s[i]))) {
-      char c = s[i++];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      *name += c;
-    }
-    return true;
-  }
-  bool param(int expected) {
-    blanks();
-    std::string want = "$" + std::to_string(expected);
-    if (s.compare(i, want.size(), want) != 0) return false;
-    i += want.size();
-    return i >= s.size() || !(s[i] >= '0' && s[i] <= '9');
-  }
-};
-
-}  // namespace
-
-bool parsePlainInsert(const std::string& sql, int paramCount, PlainInsert* out) {
-  Reader r{sql};
-  PlainInsert p;
-  if (!r.keyword("insert") || !r.keyword("into") || !r.ident(&p.table)) return false;
-  if (r.symbol('.')) {
-    p.schema = p.table;
-    if (!r.ident(&p.table)) return false;
-  }
-  if (!r.symbol('(')) return false;
-  do {
-    std::string col;
-    if (!r.ident(&col)) return false;
-    p.columns.push_back(col);
-  } while (r.symbol(','));
-  if (!r.symbol(')') || !r.keyword("values") || !r.symbol('(')) return false;
-  int k = 0;
-  do {
-    if (!r.param(++k)) return false;
-  } while (r.symbol(','));
-  if (!r.symbol(')')) return false;
-  r.symbol(';');
-  r.blanks();
-  if (r.i != sql.size() || k != paramCount || static_cast<int>(p.columns.size()) != k)
-    return false;
-  *out = std::move(p);
-  return true;
-}
-
 bool isIntegerType(unsigned type) { return type == kInt2 || type == kInt4 || type == kInt8; }
 
 FieldInfo fieldInfoFor(const std::string& name, unsigned type, int typmod, bool autoInc) {
@@ -371,29 +275,6 @@ bool appendParamText(const Value& v, std::string& out) {
       return true;
   }
   return true;
-}
-
-void appendCopyField(const char* raw, size_t length, bool byteaHex, std::string& out) {
-  static const char hex[] = "0123456789abcdef";
-  if (byteaHex) {
-    out += "\\\\x";
-    for (size_t k = 0; k < length; ++k) {
-      unsigned char b = static_cast<unsigned char>(raw[k]);
-      out += hex[b >> 4];
-      out += hex[b & 15];
-    }
-    return;
-  }
-  for (size_t k = 0; k < length; ++k) {
-    char c = raw[k];
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
-    }
-  }
 }
 
 }  // namespace vov::pg

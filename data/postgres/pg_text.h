@@ -1,6 +1,6 @@
 // The text side of the PostgreSQL backend, with no server involved:
 // statement rewriting, column types as the program sees them, and the text
-// forms values travel in (libpq's text result format, parameters and COPY).
+// forms values travel in (libpq's text result format and parameters).
 #ifndef VOVARIZE_DATA_POSTGRES_PG_TEXT_H
 #define VOVARIZE_DATA_POSTGRES_PG_TEXT_H
 
@@ -29,16 +29,6 @@ std::string quoteIdent(const std::string& name);
 // and counts them.
 std::string numberPlaceholders(const std::string& sql, int* count);
 
-// "insert into <table>(<columns>) values($1,...,$n)" with nothing else: the
-// shape whose runs may travel as COPY rows. Names come unquoted (bare ones
-// folded to lower case, as the server folds them).
-struct PlainInsert {
-  std::string schema;  // empty when not qualified
-  std::string table;
-  std::vector<std::string> columns;
-};
-bool parsePlainInsert(const std::string& sql, int paramCount, PlainInsert* out);
-
 bool isIntegerType(unsigned type);
 
 // A result column's description; `autoInc` when a sequence or identity fills it.
@@ -53,10 +43,6 @@ Value valueFromText(unsigned type, const char* text, int length);
 // "yyyy-mm-dd hh:mm:ss[.ffffff]", text and bytes as they are. Returns false
 // for a value the server cannot take as text (text holding a zero byte).
 bool appendParamText(const Value& v, std::string& out);
-
-// Appends one COPY text-format field: `raw` escaped, or as "\\x<hex>" when
-// it is the binary form of a bytea value.
-void appendCopyField(const char* raw, size_t length, bool byteaHex, std::string& out);
 
 }  // namespace vov::pg
 

@@ -1,5 +1,5 @@
 // The PostgreSQL backend's text handling, without a server: placeholders,
-// the COPY-able insert shape, column types and value text forms.
+// column types and value text forms.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -28,39 +28,6 @@ TEST(PgPlaceholders, NumberedOutsideQuotesAndComments) {
   // An unterminated quote swallows the rest rather than inventing parameters.
   EXPECT_EQ(numberPlaceholders("select 'open ?", &n), "select 'open ?");
   EXPECT_EQ(n, 0);
-}
-
-TEST(PgPlainInsert, TheShapeTheMigrationBuilds) {
-  PlainInsert p;
-  ASSERT_TRUE(parsePlainInsert("insert into \"客户 表\"(\"编号\",\"Unit \"\"Price\"\"\",qty) "
-                               "values($1,$2,$3)",
-                               3, &p));
-  EXPECT_EQ(p.schema, "");
-  EXPECT_EQ(p.table, "客户 表");
-  EXPECT_EQ(p.columns, (std::vector<std::string>{"编号", "Unit \"Price\"", "qty"}));
-  ASSERT_TRUE(parsePlainInsert("INSERT INTO Sales.Orders (ID) VALUES ( $1 ) ;", 1, &p));
-  EXPECT_EQ(p.schema, "sales");
-  EXPECT_EQ(p.table, "orders");
-  EXPECT_EQ(p.columns, std::vector<std::string>{"id"});
-}
-
-TEST(PgPlainInsert, AnythingElseIsNot) {
-  PlainInsert p;
-  const std::pair<const char*, int> others[] = {
-      {"insert into t(a,b) values($2,$1)", 2},          // reordered
-      {"insert into t(a,b) values($1,$1)", 2},          // repeated
-      {"insert into t(a) values($1) returning id", 1},  // more after it
-      {"insert into t(a) values($1),($2)", 2},          // two rows
-      {"insert into t(a) values(upper($1))", 1},        // an expression
-      {"insert into t values($1)", 1},                  // no column list
-      {"insert into t(a,b) values($1)", 1},             // counts differ
-      {"insert into t(a) select $1", 1},                // not VALUES
-      {"insert into \"\"(a) values($1)", 1},            // empty name
-      {"update t set a = $1", 1},
-  };
-  for (const auto& [sql, n] : others) EXPECT_FALSE(parsePlainInsert(sql, n, &p)) << sql;
-  EXPECT_FALSE(parsePlainInsert("insert into t(a) values($1)", 2, &p));
-  EXPECT_FALSE(parsePlainInsert("insert into t(a) values($10)", 1, &p));
 }
 
 TEST(PgTypes, SizesFollowTheDeclaration) {
@@ -140,15 +107,4 @@ TEST(PgValues, ParameterTextForms) {
   EXPECT_EQ(text(Value::fromDateTime(dt)), "2001-02-03 04:05:06.5");
   std::string s;
   EXPECT_FALSE(appendParamText(Value::fromText(std::string("a\0b", 3)), s));
-}
-
-TEST(PgValues, CopyFieldsEscaped) {
-  std::string out;
-  const std::string raw = "a\\b\tc\nd\re 中";
-  appendCopyField(raw.data(), raw.size(), false, out);
-  EXPECT_EQ(out, "a\\\\b\\tc\\nd\\re 中");
-  out.clear();
-  const std::string bytes("\0\x9f\\", 3);
-  appendCopyField(bytes.data(), bytes.size(), true, out);
-  EXPECT_EQ(out, "\\\\x009f5c");
 }

@@ -196,16 +196,16 @@ TEST_F(PgBackend, ValuesRoundTripWithTheirTypes) {
   std::string sql = "insert into vals values(?";
   for (size_t i = 1; i < row.size(); ++i) sql += ",?";
   sql += ")";
-  // Alone, in a COPY batch, and pipelined through a view.
+  // Alone, pipelined into the table, and pipelined through a view.
   db.exec("create view vals_view as select * from vals");
   std::unique_ptr<Statement> alone = backend().prepare(sql);
   alone->execute(row);
   alone->execute(nulls);
   backend().begin();
-  std::unique_ptr<Statement> copied = backend().prepare(sql);
-  copied->execute(row);
-  copied->execute(nulls);
-  copied->finish();
+  std::unique_ptr<Statement> batched = backend().prepare(sql);
+  batched->execute(row);
+  batched->execute(nulls);
+  batched->finish();
   std::string viaView = sql;
   viaView.replace(viaView.find("vals"), 4, "vals_view");
   std::unique_ptr<Statement> piped = backend().prepare(viaView);

@@ -1,6 +1,6 @@
-// Runs of an insert inside a transaction travel in batches (COPY into a
-// table, pipelined inserts otherwise). Whatever the way, a failure at run k
-// must leave exactly runs 1 to k-1 after the commit, and say so.
+// Runs of an insert inside a transaction travel in pipelined batches, into
+// tables and views alike. A failure at run k must leave exactly runs 1 to
+// k-1 after the commit, and say so.
 #include <gtest/gtest.h>
 
 #include "data/error.h"
@@ -15,8 +15,7 @@ namespace {
 
 class PgBatch : public test::PgTest {
  protected:
-  // A table refusing negative values, and a view over it (inserts into a
-  // view cannot travel as COPY rows).
+  // A table refusing negative values, and a view over it.
   void makeTable(const std::string& name) {
     db.exec("create table " + name + "(id int primary key, v int check (v >= 0), t text);" +
             "create view " + name + "_view as select * from " + name);
@@ -192,8 +191,7 @@ TEST_F(PgBatch, TwoStatementsTakingTurnsInOneTransaction) {
   expectFirstRows("right_t", 60);
 }
 
-TEST_F(PgBatch, TablesCopyCannotFillTakeTheRunsOneByOne) {
-  // Rules and row-level security: COPY would bypass or refuse them.
+TEST_F(PgBatch, RulesAndRowLevelSecuritySeeEveryInsert) {
   db.exec(
       "create table ruled(id int primary key, v int check (v >= 0), t text);"
       "create table audit(id int);"
