@@ -1,8 +1,6 @@
 // The main window on real SQLite files: opening databases (files and
 // servers), showing tables, the other buttons, the layout and the splitter.
-#include <QApplication>
 #include <QGroupBox>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 
@@ -48,24 +46,8 @@ class MainWindow : public test::MainWindowTest {
     test::processEvents();
   }
 
-  // Drags the splitter by `dy` pixels; returns whether the line showed
-  // and the bands stayed put while the mouse was held.
   bool dragSplitter(int dy) {
-    ui::TSplitter* s = form->Splitter1;
-    const QPoint at(20, 3), global = s->mapToGlobal(at), by(0, dy);
-    const int before = form->GroupBox2->height();
-    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(s, &press);
-    QMouseEvent move(QEvent::MouseMove, at + by, global + by, Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(s, &move);
-    const bool held = s->dragging() && form->GroupBox2->height() == before;
-    QMouseEvent release(QEvent::MouseButtonRelease, at + by, global + by, Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(s, &release);
-    test::processEvents();
-    return held && !s->dragging();
+    return test::dragSplitter(form->Splitter1, form->GroupBox2, dy);
   }
 
   std::string oldDb, newDb;

@@ -3,24 +3,14 @@
 
 #include <QPushButton>
 
-#include "app/startup.h"
 #include "ui/platform/list_box.h"
-#include "tests/support/gui_support.h"
 
 namespace vov::test {
 
 void MainWindowTest::SetUp() {
-  ensureGuiApp();
-  ui::DialogSeam::clear();
-  createMainObjects();
+  ProgramTest::SetUp();
   form = ui::Form1;
   dm = DataModule2;
-}
-
-void MainWindowTest::TearDown() {
-  destroyMainObjects();
-  ui::setScreenCursor(ui::crDefault);
-  ui::DialogSeam::clear();
 }
 
 void MainWindowTest::openOld(const std::string& path) {
@@ -33,14 +23,8 @@ void MainWindowTest::openNew(const std::string& path) {
   form->Button2->click();
 }
 
-static void pick(ui::ListBox* list, const std::string& name) {
-  const int i = list->indexOf(name);
-  ASSERT_GE(i, 0) << name << " is not listed";
-  list->pick(i);
-}
-
-void MainWindowTest::pickOld(const std::string& name) { pick(form->ListBox1, name); }
-void MainWindowTest::pickNew(const std::string& name) { pick(form->ListBox2, name); }
+void MainWindowTest::pickOld(const std::string& name) { pickByName(form->ListBox1, name); }
+void MainWindowTest::pickNew(const std::string& name) { pickByName(form->ListBox2, name); }
 
 std::vector<std::pair<std::string, std::string>> MainWindowTest::boxes() const {
   std::vector<std::pair<std::string, std::string>> out;

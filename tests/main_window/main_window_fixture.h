@@ -11,14 +11,14 @@
 #include "data/data_module.h"
 #include "ui/main_window/form1.h"
 #include "ui/platform/platform.h"
+#include "tests/support/gui_support.h"
 #include "tests/support/test_support.h"
 
 namespace vov::test {
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ProgramTest {
  protected:
   void SetUp() override;
-  void TearDown() override;
 
   // Answers the open dialog with `path` and clicks the side's open button.
   void openOld(const std::string& path);

@@ -1,12 +1,10 @@
 // The mapping window's layout and its showing: controls as designed, the
 // anchors and the splitter, the window's place among the windows, and what
 // a new showing refills, empties and keeps.
-#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPushButton>
 
 #include <set>
@@ -171,18 +169,7 @@ TEST_F(MappingWindowLayout, AnchorsAndSplitterFollowTheWindow) {
   EXPECT_EQ(f.Label4->geometry(), QRect(224, 264, 289, 16));
 
   // Dragging the bar down 40 pixels gives the table band 40 more.
-  ui::TSplitter* s = f.Splitter1;
-  const QPoint at(20, 3), global = s->mapToGlobal(at), by(0, 40);
-  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
-                    Qt::NoModifier);
-  QApplication::sendEvent(s, &press);
-  QMouseEvent move(QEvent::MouseMove, at + by, global + by, Qt::NoButton, Qt::LeftButton,
-                   Qt::NoModifier);
-  QApplication::sendEvent(s, &move);
-  QMouseEvent release(QEvent::MouseButtonRelease, at + by, global + by, Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(s, &release);
-  test::processEvents();
+  test::dragSplitter(f.Splitter1, f.GroupBox1, 40);
   EXPECT_EQ(f.GroupBox1->geometry(), QRect(0, 0, 933, 225));
   EXPECT_EQ(f.Splitter1->geometry(), QRect(0, 225, 933, 6));
   EXPECT_EQ(f.GroupBox2->geometry(), QRect(0, 231, 933, 356));

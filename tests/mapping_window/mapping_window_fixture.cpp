@@ -3,26 +3,15 @@
 
 #include <QPushButton>
 
-#include "app/startup.h"
 #include "tests/support/gui_support.h"
 
 namespace vov::test {
 
 void MappingWindowTest::SetUp() {
-  ensureGuiApp();
-  ui::DialogSeam::clear();
-  createMainObjects();
+  ProgramTest::SetUp();
   f1 = ui::Form1;
   f3 = ui::Form3;
   dm = DataModule2;
-}
-
-void MappingWindowTest::TearDown() {
-  destroyMainObjects();
-  ui::setScreenCursor(ui::crDefault);
-  ui::DialogSeam::clear();
-  ui::DialogSeam::setTickSource(nullptr);
-  ui::DialogSeam::setObserver(nullptr);
 }
 
 void MappingWindowTest::openAndShow(const std::string& oldPath, const std::string& newPath) {
@@ -39,12 +28,6 @@ void MappingWindowTest::openAndShow(const std::string& oldPath, const std::strin
 
 namespace {
 
-void pick(ui::ListBox* list, const std::string& name) {
-  const int i = list->indexOf(name);
-  ASSERT_GE(i, 0) << name << " is not listed";
-  list->pick(i);
-}
-
 void select(ui::ListBox* list, const std::string& name) {
   const int i = list->indexOf(name);
   ASSERT_GE(i, 0) << name << " is not listed";
@@ -53,8 +36,8 @@ void select(ui::ListBox* list, const std::string& name) {
 
 }  // namespace
 
-void MappingWindowTest::pickOld(const std::string& name) { pick(f3->ListBox1, name); }
-void MappingWindowTest::pickNew(const std::string& name) { pick(f3->ListBox2, name); }
+void MappingWindowTest::pickOld(const std::string& name) { pickByName(f3->ListBox1, name); }
+void MappingWindowTest::pickNew(const std::string& name) { pickByName(f3->ListBox2, name); }
 void MappingWindowTest::selectOldField(const std::string& name) { select(f3->ListBox3, name); }
 void MappingWindowTest::selectNewField(const std::string& name) { select(f3->ListBox4, name); }
 

@@ -15,14 +15,14 @@
 #include "ui/mapping_window/form3.h"
 #include "ui/platform/list_box.h"
 #include "ui/platform/platform.h"
+#include "tests/support/gui_support.h"
 #include "tests/support/test_support.h"
 
 namespace vov::test {
 
-class MappingWindowTest : public ::testing::Test {
+class MappingWindowTest : public ProgramTest {
  protected:
   void SetUp() override;
-  void TearDown() override;
 
   // Opens both databases with the main window's buttons and shows the
   // mapping window with "设置对应关系和迁移"; forgets the dialogs shown.
