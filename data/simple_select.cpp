@@ -1,6 +1,8 @@
 // Recognising "select * from <table> [rest][;]".
 #include "data/simple_select.h"
 
+#include "data/text_util.h"
+
 namespace vov {
 
 static bool isBlank(char c) {
@@ -23,7 +25,24 @@ static bool keyword(const std::string& s, size_t& i, const char* word) {
   return true;
 }
 
-bool parseSimpleSelect(const std::string& sql, SimpleSelect* out) {
+// The longest of `names` that `sql` holds at `i` as a whole name.
+static size_t knownNameAt(const std::string& sql, size_t i, const std::vector<std::string>& names,
+                          std::string* found) {
+  size_t best = 0;
+  for (const std::string& name : names) {
+    const size_t end = i + name.size();
+    if (name.size() > best && end <= sql.size() &&
+        (end == sql.size() || isBlank(sql[end]) || sql[end] == ';') &&
+        equalsIgnoreCase(sql.substr(i, name.size()), name)) {
+      best = name.size();
+      *found = name;
+    }
+  }
+  return best;
+}
+
+bool parseSimpleSelect(const std::string& sql, SimpleSelect* out,
+                       const std::vector<std::string>* knownNames) {
   size_t i = 0;
   skipBlanks(sql, i);
   if (!keyword(sql, i, "select")) return false;
@@ -55,6 +74,8 @@ bool parseSimpleSelect(const std::string& sql, SimpleSelect* out) {
       }
       name += sql[i++];
     }
+  } else if (size_t known = knownNames ? knownNameAt(sql, i, *knownNames, &name) : 0) {
+    i += known;
   } else {
     while (i < sql.size() && !isBlank(sql[i]) && sql[i] != ';') name += sql[i++];
   }

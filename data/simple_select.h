@@ -7,6 +7,7 @@
 #define VOVARIZE_DATA_SIMPLE_SELECT_H
 
 #include <string>
+#include <vector>
 
 namespace vov {
 
@@ -15,7 +16,11 @@ struct SimpleSelect {
   std::string rest;   // what follows the name, trimmed, without a final ";"
 };
 
-bool parseSimpleSelect(const std::string& sql, SimpleSelect* out);
+// `knownNames`, when given, lets a bare name hold blanks: the longest known
+// name (letter case ignored) that the text starts with is taken, as Access
+// reads "select * from Order Details".
+bool parseSimpleSelect(const std::string& sql, SimpleSelect* out,
+                       const std::vector<std::string>* knownNames = nullptr);
 
 }  // namespace vov
 

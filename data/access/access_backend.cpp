@@ -12,6 +12,7 @@
 #include "data/access/mdb_wire.h"
 #include "data/access/reader_process.h"
 #include "data/error.h"
+#include "data/simple_select.h"
 #include "data/text_util.h"
 
 namespace vov {
@@ -44,57 +45,17 @@ struct Select {
 };
 
 // Reads "select * from <table> [where <condition>] [;]". A bare table name
-// may hold blanks ("select * from Order Details"): the longest name of the
-// catalogue that the text starts with is taken.
+// may hold blanks ("select * from Order Details"): the catalogue decides.
 Select parseSelect(const std::string& sql, const std::vector<std::string>& tables) {
-  size_t i = 0;
-  skipBlanks(sql, i);
-  if (!keyword(sql, i, "select")) unsupported(sql);
-  skipBlanks(sql, i);
-  if (i >= sql.size() || sql[i] != '*') unsupported(sql);
-  ++i;
-  skipBlanks(sql, i);
-  if (!keyword(sql, i, "from")) unsupported(sql);
-  skipBlanks(sql, i);
-  if (i >= sql.size()) unsupported(sql);
-
+  SimpleSelect simple;
+  if (!parseSimpleSelect(sql, &simple, &tables)) unsupported(sql);
   Select sel;
-  const char open = sql[i];
-  if (open == '[' || open == '"' || open == '`') {
-    const char close = open == '[' ? ']' : open;
-    size_t e = sql.find(close, i + 1);
-    if (e == std::string::npos) unsupported(sql);
-    sel.table = sql.substr(i + 1, e - i - 1);
-    i = e + 1;
-  } else {
-    size_t best = 0;
-    for (const std::string& name : tables) {
-      size_t end = i + name.size();
-      if (name.size() > best && end <= sql.size() && (end == sql.size() || blank(sql[end]) || sql[end] == ';') &&
-          equalsIgnoreCase(sql.substr(i, name.size()), name)) {
-        best = name.size();
-        sel.table = name;
-      }
-    }
-    if (best == 0) {
-      size_t e = i;
-      while (e < sql.size() && !blank(sql[e]) && sql[e] != ';') ++e;
-      sel.table = sql.substr(i, e - i);
-    }
-    i += best ? best : sel.table.size();
-  }
-  if (sel.table.empty()) unsupported(sql);
-
-  size_t end = sql.size();
-  while (end > i && blank(sql[end - 1])) --end;
-  if (end > i && sql[end - 1] == ';') --end;
-  while (end > i && blank(sql[end - 1])) --end;
-  if (i < end && !blank(sql[i])) unsupported(sql);
-  skipBlanks(sql, i);
-  if (i < end) {
-    if (!keyword(sql, i, "where"))
-      throw Error("Access 文件的查询只支持 where 筛选条件，无法理解“" + sql.substr(i, end - i) + "”");
-    sel.condition = sql.substr(i, end - i);
+  sel.table = simple.table;
+  if (!simple.rest.empty()) {
+    size_t i = 0;
+    if (!keyword(simple.rest, i, "where"))
+      throw Error("Access 文件的查询只支持 where 筛选条件，无法理解“" + simple.rest + "”");
+    sel.condition = simple.rest.substr(i);
     if (sel.condition.find_first_not_of(" \t\r\n") == std::string::npos)
       throw Error("筛选条件有误：where 后面缺少条件");
   }

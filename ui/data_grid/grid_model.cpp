@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <climits>
 
-#include "data/access/access_backend.h"
-#include "data/connection_string.h"
 #include "data/error.h"
 #include "ui/data_grid/cell_value.h"
 #include "ui/platform/dispatch.h"
@@ -68,10 +66,9 @@ void GridModel::reload() {
         failure = e.what();
       }
     } else {
+      // Rows read forward have no way back to their table.
       mode_ = Mode::Forward;
-      Connection* c = dataSet_->connection();
-      bool access = c && detectEngine(dataSourceOf(c->connectionString())) == EngineKind::Access;
-      readOnlyReason_ = access ? kAccessReadOnlyMessage : "这些数据只能查看，不能在表格里修改";
+      readOnlyReason_ = "这些数据只能查看，不能在表格里修改";
     }
   }
   endResetModel();
