@@ -210,7 +210,7 @@ TEST(AccessOracle, FieldsMatchMdbSchema) {
       ++tables;
     }
   }
-  EXPECT_EQ(tables, 18);
+  EXPECT_EQ(tables, 40);
 }
 
 TEST(AccessOracle, RowsMatchMdbExport) {
@@ -241,7 +241,7 @@ TEST(AccessOracle, RowsMatchMdbExport) {
       ++tables;
     }
   }
-  EXPECT_EQ(tables, 18);
+  EXPECT_EQ(tables, 40);
 }
 
 // The values mdb-export cannot show, checked against what the files say of
