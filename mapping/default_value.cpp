@@ -1,6 +1,7 @@
 // Entering default values and the number check of the numeric default.
 #include "mapping/default_value.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cmath>
@@ -16,51 +17,115 @@ constexpr unsigned kIconError = 0x10;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-}  // namespace
+// A number as the check reads it: sign, the digits of the mantissa without
+// its separator, how many of them follow the separator, and the exponent.
+struct Number {
+  bool negative = false;
+  std::string digits;
+  long fraction = 0;
+  long exponent = 0;
+  std::string cNotation;  // for the range test
+};
 
-bool isValidNumber(const std::string& text, char decimalSeparator) {
+bool parseNumber(const std::string& text, char separator, Number* out) {
   size_t i = 0;
   const size_t n = text.size();
   while (i < n && text[i] == ' ') ++i;
-  std::string number;  // rebuilt in the C library's notation
-  if (i < n && (text[i] == '+' || text[i] == '-')) number += text[i++];
+  Number num;
+  if (i < n && (text[i] == '+' || text[i] == '-')) {
+    num.negative = text[i] == '-';
+    num.cNotation += text[i++];
+  }
   bool separatorSeen = false;
-  size_t mantissa = 0, digits = 0;
   while (i < n) {
     if (isDigit(text[i])) {
-      number += text[i];
-      ++digits;
-    } else if (text[i] == decimalSeparator && !separatorSeen) {
+      num.digits += text[i];
+      num.cNotation += text[i];
+      if (separatorSeen) ++num.fraction;
+    } else if (text[i] == separator && !separatorSeen) {
       separatorSeen = true;
-      number += '.';
+      num.cNotation += '.';
     } else {
       break;
     }
-    ++mantissa;
     ++i;
   }
-  if (mantissa == 0) return false;
-  if (digits == 0) number += '0';  // a lone separator reads as 0
+  if (num.digits.empty()) return false;
   if (i < n && (text[i] == 'E' || text[i] == 'e')) {
     ++i;
     std::string exponent;
     if (i < n && (text[i] == '+' || text[i] == '-')) exponent += text[i++];
-    size_t expDigits = 0;
-    while (i < n && isDigit(text[i])) {
-      exponent += text[i++];
-      ++expDigits;
-    }
-    // "1E" and "1e+" read as the number without an exponent.
-    if (expDigits > 0) number += "e" + exponent;
+    const size_t first = i;
+    while (i < n && isDigit(text[i])) exponent += text[i++];
+    if (i == first) return false;
+    num.cNotation += "e" + exponent;
+    // Far beyond any range: the range test refuses such a number anyway.
+    num.exponent = std::strtol(exponent.c_str(), nullptr, 10);
   }
   while (i < n && text[i] == ' ') ++i;
   if (i != n) return false;
   errno = 0;
   char* end = nullptr;
-  long double v = std::strtold(number.c_str(), &end);
-  if (end == number.c_str() || *end != '\0') return false;
+  long double v = std::strtold(num.cNotation.c_str(), &end);
+  if (end == num.cNotation.c_str() || *end != '\0') return false;
   // Too large for the 80-bit extended type; a value too small becomes 0.
-  return !(errno == ERANGE && std::isinf(v));
+  if (errno == ERANGE && std::isinf(v)) return false;
+  if (out) *out = std::move(num);
+  return true;
+}
+
+bool isNumberField(FieldType t) {
+  switch (t) {
+    case ftSmallint: case ftInteger: case ftWord: case ftFloat: case ftCurrency:
+    case ftBCD: case ftAutoInc: case ftLargeint:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The exact value of `num`: an integer when it has no fraction left, else a
+// plain decimal numeral.
+Value exactValue(const Number& num) {
+  const long scale = num.fraction - num.exponent;
+  // Below the smallest extended value the number check reads it as 0.
+  if (scale > 5000) return Value::fromInt(0);
+  std::string digits = num.digits;
+  if (scale < 0) digits.append(static_cast<size_t>(-scale), '0');
+  const size_t intLength = scale > 0 ? (digits.size() > static_cast<size_t>(scale)
+                                            ? digits.size() - static_cast<size_t>(scale)
+                                            : 0)
+                                     : digits.size();
+  std::string whole = digits.substr(0, intLength);
+  std::string fraction = digits.substr(intLength);
+  if (scale > 0 && fraction.size() < static_cast<size_t>(scale))
+    fraction.insert(0, static_cast<size_t>(scale) - fraction.size(), '0');
+  whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+  if (whole.empty()) whole = "0";
+  const bool zero = whole == "0" && fraction.find_first_not_of('0') == std::string::npos;
+  const std::string sign = num.negative && !zero ? "-" : "";
+  if (fraction.empty()) {
+    errno = 0;
+    char* end = nullptr;
+    const long long i = std::strtoll((sign + whole).c_str(), &end, 10);
+    if (errno == 0 && *end == '\0') return Value::fromInt(i);
+    return Value::fromDecimal(sign + whole);
+  }
+  return Value::fromDecimal(sign + whole + "." + fraction);
+}
+
+}  // namespace
+
+bool isValidNumber(const std::string& text, char decimalSeparator) {
+  return parseNumber(text, decimalSeparator, nullptr);
+}
+
+Value defaultValueFor(const std::string& text, FieldType type) {
+  if (!isNumberField(type)) return Value::fromText(text);
+  Number num;
+  if (parseNumber(text, '.', &num) || parseNumber(text, localeDecimalSeparator(), &num))
+    return exactValue(num);
+  return Value::fromText(text);
 }
 
 char localeDecimalSeparator() {

@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "data/field_type.h"
+#include "data/value.h"
+
 namespace vov {
 
 // What entering a default value needs of the mapping window. The window
@@ -30,10 +33,16 @@ void enterDefaultValue(DefaultValueHost& host, bool numeric);
 
 // The number check of the numeric default: optional blanks, optional sign,
 // a mantissa of digits with at most one decimal separator and at least one
-// character, an optional exponent ("E" or "e", optional sign, digits, which
-// may be missing), optional blanks, nothing else; and the value inside the
-// range of the 80-bit extended floating-point type.
+// digit, an optional exponent ("E" or "e", optional sign, at least one
+// digit), optional blanks, nothing else; and the value inside the range of
+// the 80-bit extended floating-point type. "." and "1E" are no numbers.
 bool isValidNumber(const std::string& text, char decimalSeparator);
+
+// What a default value binds into a field of type `type`. Into a number
+// field a text that is a number (with "." or the locale's separator) goes
+// as a number: an integer when it is one, else its exact decimal. Anything
+// else goes as the text, for the engine to convert or refuse.
+Value defaultValueFor(const std::string& text, FieldType type);
 
 // The decimal separator of the user's locale.
 char localeDecimalSeparator();

@@ -9,6 +9,7 @@
 #include "data/connection_string.h"
 #include "data/data_module.h"
 #include "data/error.h"
+#include "mapping/default_value.h"
 #include "mapping/mapping_line.h"
 
 namespace vov {
@@ -19,7 +20,7 @@ namespace {
 // old rows does not change while they are read, so this is worked out once.
 struct Binding {
   const Field* source = nullptr;  // null for a default-value line
-  Value constant;                 // the default value
+  Value constant;                 // the default value, a number into a number field
   size_t cutAt = 0;               // cut text longer than this many characters; 0: never
 };
 
@@ -73,7 +74,7 @@ std::vector<Binding> resolveBindings(const DataSet& rows,
     Binding& b = bindings[i];
     std::string oldField = parseMappingLine(lines[i], kOldField);
     if (oldField.empty()) {
-      b.constant = Value::fromText(parseMappingLine(lines[i], kLeftSide));
+      b.constant = defaultValueFor(parseMappingLine(lines[i], kLeftSide), destination[i].type);
       continue;
     }
     b.source = &rows.fieldByName(oldField);

@@ -115,9 +115,8 @@ TEST(DefaultValue, RefusedNumberAndTheGuardedStep) {
 }
 
 TEST(NumberCheck, AcceptedForms) {
-  for (const char* t : {"0", "42", "-7", "+7", "3.14", ".5", "5.", ".", "-.", "1E", "1e+", "1e-",
-                        "2.5e10", "2.5E-10", "  12  ", " +.e ", "1e4932", "1e-5000",
-                        "000123"}) {
+  for (const char* t : {"0", "42", "-7", "+7", "3.14", ".5", "5.", "-.5", "2.5e10", "2.5E-10",
+                        "1e+3", "  12  ", "1e4932", "1e-5000", "000123"}) {
     EXPECT_TRUE(isValidNumber(t, '.')) << t;
   }
 }
@@ -125,14 +124,51 @@ TEST(NumberCheck, AcceptedForms) {
 TEST(NumberCheck, RefusedForms) {
   for (const char* t : {"", " ", "abc", "1.2.3", "--1", "+-1", "1 2", "e5", "E", "1e5x", "0x10",
                         "1,5", "1e99999", "-1e5000", "\t1", "1\t", "１２", "inf", "nan",
-                        "1e+-2"}) {
+                        "1e+-2", ".", "-.", " + ", "1E", "1e+", "1e-", " +.e ", ".e5"}) {
     EXPECT_FALSE(isValidNumber(t, '.')) << t;
   }
 }
 
+// A lone separator or an exponent without digits was let through by the
+// check and then stored as text in a number column.
+TEST(DefaultValue, NumbersThatAreNoNumbersAreRefused) {
+  for (const char* typed : {".", "1e", "1E+"}) {
+    WindowLists w;
+    w.typed = {typed};
+    enterDefaultValue(w, true);
+    EXPECT_EQ(w.messages, std::vector<std::string>{std::string(typed) + "不是有效的数字"});
+    EXPECT_TRUE(w.mapped.empty());
+  }
+}
+
+TEST(DefaultValueFor, NumbersIntoNumberFieldsTextElsewhere) {
+  auto kindAndText = [](const std::string& text, FieldType type) {
+    Value v = defaultValueFor(text, type);
+    return std::string(kindName(v.kind())) + " " + v.toText();
+  };
+  const std::string intName = kindName(Value::Kind::Int);
+  const std::string decName = kindName(Value::Kind::Decimal);
+  const std::string textName = kindName(Value::Kind::Text);
+  EXPECT_EQ(kindAndText("42", ftInteger), intName + " 42");
+  EXPECT_EQ(kindAndText("  -0007 ", ftSmallint), intName + " -7");
+  EXPECT_EQ(kindAndText("2.5E3", ftFloat), intName + " 2500");
+  EXPECT_EQ(kindAndText("1.50", ftCurrency), decName + " 1.50");
+  EXPECT_EQ(kindAndText("-.5", ftBCD), decName + " -0.5");
+  EXPECT_EQ(kindAndText("25e-3", ftFloat), decName + " 0.025");
+  EXPECT_EQ(kindAndText("-0", ftInteger), intName + " 0");
+  EXPECT_EQ(kindAndText("5.", ftLargeint), intName + " 5");
+  EXPECT_EQ(kindAndText("12345678901234567890", ftLargeint), decName + " 12345678901234567890");
+  EXPECT_EQ(kindAndText("1e-6000", ftFloat), intName + " 0");
+  // Not a number, or not a number field: the text, for the engine to judge.
+  EXPECT_EQ(kindAndText(".", ftInteger), textName + " .");
+  EXPECT_EQ(kindAndText("abc", ftFloat), textName + " abc");
+  EXPECT_EQ(kindAndText("42", ftString), textName + " 42");
+  EXPECT_EQ(kindAndText("1", ftBoolean), textName + " 1");
+}
+
 TEST(NumberCheck, TheLocalesSeparator) {
   EXPECT_TRUE(isValidNumber("1,5", ','));
-  EXPECT_TRUE(isValidNumber(",", ','));
+  EXPECT_FALSE(isValidNumber(",", ','));
   EXPECT_FALSE(isValidNumber("1.5", ','));
   std::setlocale(LC_NUMERIC, "C");
   EXPECT_EQ(localeDecimalSeparator(), '.');

@@ -202,6 +202,18 @@ TEST_F(Migration, DefaultValuesAreTrimmedTextCutAtTheirFirstDoubleArrow) {
             (Rows{{"a", "x y", "12.5", "real", "很长的默认值超过八个字符了"}}));
 }
 
+// A default into a number field goes as a number, also in exponent form; a
+// number into a text field stays the text as typed.
+TEST_F(Migration, NumberDefaultsAreBoundAsNumbersIntoNumberFields) {
+  ASSERT_TRUE(migrate({line("id", "id"),
+                       composeDefaultValueLine("1.5e1", "dst", "n"),
+                       composeDefaultValueLine(" -0.50 ", "dst", "r"),
+                       composeDefaultValueLine("0012", "dst", "note")},
+                      "where id = 1"));
+  EXPECT_EQ(newRows("select n, typeof(n), r, typeof(r), note, typeof(note) from dst"),
+            (Rows{{"15", "integer", "-0.5", "real", "0012", "text"}}));
+}
+
 TEST_F(Migration, TextIsCutByCharactersOnlyIntoTextFieldsOfDeclaredLength) {
   test::makeSqlite(oldDb,
                    "create table cut(t10 varchar(10), memo text, num integer, c8 varchar(8),"
