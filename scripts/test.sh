@@ -3,7 +3,7 @@
 # PostgreSQL server they use themselves and stop it afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/install-deps.sh
+./scripts/install-deps.sh --test
 ./scripts/build.sh
 build="${VOVARIZE_BUILD_DIR:-build}"
 cd "$build"

@@ -105,7 +105,10 @@ std::string shellQuote(const std::string& s) {
 
 std::string runCommand(const std::string& command) {
   std::string out;
-  FILE* p = popen(command.c_str(), "r");
+  // The oracle programs (mdbtools) read their arguments in the locale's
+  // character set; a name like "Umsätze" needs a UTF-8 locale, and a bare
+  // system has only C.UTF-8.
+  FILE* p = popen(("export LC_ALL=C.UTF-8; " + command).c_str(), "r");
   if (!p) {
     ADD_FAILURE() << "cannot run " << command;
     return out;

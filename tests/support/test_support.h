@@ -44,8 +44,8 @@ void writeFile(const std::string& path, const std::string& bytes);
 // `s` in single quotes for a shell command line.
 std::string shellQuote(const std::string& s);
 
-// Runs a shell command and returns what it printed on standard output;
-// fails the test when it exits with a code other than 0.
+// Runs a shell command under the C.UTF-8 locale and returns what it printed
+// on standard output; fails the test when it exits with a code other than 0.
 std::string runCommand(const std::string& command);
 
 }  // namespace vov::test
