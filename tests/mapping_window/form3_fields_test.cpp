@@ -278,12 +278,16 @@ TEST_F(MappingWindowFields, DefaultValuesNeedANewFieldAndAValidValue) {
   EXPECT_EQ(f3->ListBox5->count(), 1);
 
   selectNewField("amount");
-  DialogSeam::answerInput("-1.5e");
+  DialogSeam::answerInput("1E+");  // no exponent digits: no number
+  f3->Button8->click();
+  expectOneBox("1E+不是有效的数字", "错误", kRefused);
+  selectNewField("amount");
+  DialogSeam::answerInput("-1.5e+2");
   f3->Button8->click();
   EXPECT_EQ(DialogSeam::shown()[0].caption, "输入数字");
   EXPECT_EQ(DialogSeam::shown()[0].text, "请输入数字      ");
   expectNoBox();
-  EXPECT_EQ(items(f3->ListBox5).back(), "-1.5e >> dst->amount");
+  EXPECT_EQ(items(f3->ListBox5).back(), "-1.5e+2 >> dst->amount");
   EXPECT_EQ(items(f3->ListBox4), Lines{"NAME"});
 
   // Without a new table: the numeric default answers with its own

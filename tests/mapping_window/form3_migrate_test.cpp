@@ -3,9 +3,12 @@
 // and what a failed migration leaves behind.
 #include <QCheckBox>
 #include <QEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <sys/stat.h>
 
 #include <sstream>
 
@@ -456,4 +459,46 @@ TEST_F(MappingWindowOrders, ExportWritesTheOldTable) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].caption, "Vovarize");
   EXPECT_EQ(ui::screenCursor(), ui::crDefault);
+}
+
+// Chinese folder and file names for the Access file, the new database, the
+// list file and the export; also run in the bare locale (no LANG).
+TEST_F(MappingWindowMigrate, ChineseFolderAndFileNamesAllTheWay) {
+  const std::string folder = dir.file("数据 文件");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const std::string mdb = folder + "/罗斯文.mdb";
+  test::writeFile(mdb, test::readFile(test::testData("access/nwind.mdb")));
+  const std::string db = folder + "/新库.db";
+  test::makeSqlite(db, "create table 客户(代码 varchar(5), 公司 varchar(40));");
+  openAndShow(mdb, db);
+  EXPECT_EQ(f1->GroupBox2->title().toStdString(), "老数据库 " + mdb);
+  pickOld("Customers");
+  pickNew("客户");
+  mapSelected("CustomerID", "代码");
+  mapSelected("CompanyName", "公司");
+  DialogSeam::answerFile(folder + "/客户对应");
+  f3->Button9->click();
+  f3->Button4->click();
+  DialogSeam::answerFile(folder + "/客户对应.TXT");
+  f3->Button10->click();
+  ASSERT_EQ(f3->ListBox5->count(), 2);
+  f3->Edit1->setText("where Country='Germany'");
+  migrate();
+  expectOneBox("迁移完毕", "ok", kDone);
+  EXPECT_EQ(test::sqliteRows(db, "select count(*), min(代码) from 客户"), (Rows{{"11", "ALFKI"}}));
+
+  f3->ListBox1->setItemIndex(f3->ListBox1->indexOf("Orders"));
+  DialogSeam::answerFile(folder + "/订单导出");
+  f3->Button11->click();
+  expectOneBox("导出完成", "完成", ui::MB_OK | ui::MB_ICONINFORMATION);
+  EXPECT_EQ(test::readFile(folder + "/订单导出.TXT").rfind("\"OrderID\",", 0), 0u);
+
+  // A message that names a Chinese field comes through whole.
+  f3->ListBox6->setItemIndex(0);
+  f3->Button13->click();
+  pickOld("Customers");
+  pickNew("客户");
+  f3->ListBox5->setItems({"Customers->CustomerID >> 客户->没有的字段"});
+  migrate();
+  expectErrorBox("ADODataSettmpnew: Field '没有的字段' not found.");
 }
