@@ -1,0 +1,40 @@
+// Rows of Jet 4 and ACE tables. A row is laid out as
+//   column count (2), fixed-length columns at their fixed offsets (+2),
+//   variable-length data, then from the end backwards: the null mask
+//   (1 byte per 8 columns; a set bit means "not null", and is a Yes/No
+//   column's value), the number of variable columns (2), their start
+//   offsets (2 each, slot 0 nearest the count), and the end of the
+//   variable data (2).
+#ifndef VOVARIZE_DATA_ACCESS_FORMAT_ROW_H
+#define VOVARIZE_DATA_ACCESS_FORMAT_ROW_H
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "data/access/format/table_def.h"
+
+namespace vov::access {
+
+// Where one column's value lies in a row; offsets from the row's start.
+struct FieldSpan {
+  bool null = true;   // for Yes/No columns: false means the value is Yes
+  uint32_t start = 0;
+  uint32_t length = 0;
+};
+
+// Splits a row into one span per column of `def.columns`, in that order.
+// False when the row's own tables point outside it.
+bool crackRow(const TableDef& def, const uint8_t* row, uint32_t length,
+              std::vector<FieldSpan>* fields);
+
+// Calls `fn` for every live row of the table, in page order, with the
+// bytes of the row (a moved row where it now lives, at its original
+// place in the order). The page stays in memory during the call. Raises
+// FormatError for rows that cannot be where the row table says.
+using RowFn = std::function<void(RowPointer at, const uint8_t* row, uint32_t length)>;
+void scanRows(PageFile& file, const TableDef& def, const RowFn& fn);
+
+}  // namespace vov::access
+
+#endif
