@@ -102,7 +102,7 @@ TableDef readTableDef(PageFile& file, uint32_t page) {
   Joined j(file, page, &def.pages);
   const uint8_t* h = j.at(0, kHeaderSize, page);
   def.rowCount = get32(h + kRowCountAt);
-  def.nextAutoNumber = get32(h + kAutoNumberAt);
+  def.lastAutoNumber = get32(h + kAutoNumberAt);
   def.tableType = h[40];
   def.maxColumns = get16(h + 41);
   def.variableColumns = get16(h + 43);
@@ -194,7 +194,7 @@ TableDef readTableDef(PageFile& file, uint32_t page) {
 void writeTableCounts(PageFile& file, const TableDef& def) {
   PageRef first = file.get(def.page);
   put32(first->bytes.data() + kRowCountAt, def.rowCount);
-  put32(first->bytes.data() + kAutoNumberAt, def.nextAutoNumber);
+  put32(first->bytes.data() + kAutoNumberAt, def.lastAutoNumber);
   file.touch(first);
   // The per-index blocks may run onto the next page in a long definition.
   const uint32_t size = file.pageSize();

@@ -1,12 +1,12 @@
 // Table definitions (TDEF pages): a table's columns with their flags, its
-// row count and next AutoNumber value, the pointers to its usage maps, and
+// row count and last AutoNumber value, the pointers to its usage maps, and
 // its real (physical) and logical indexes. A definition may run over
 // several pages; page k > 0 continues it from its byte 8.
 //
 // Jet 4 / ACE layout, offsets in the joined definition:
 //   0 type 0x02, 1 always 1, 2 "VC" or 0, 4 next definition page (4)
 //   8 length of the definition (4), 12 unknown (4), 16 row count (4),
-//   20 next AutoNumber (4), 24 unknown (16), 40 table type (1),
+//   20 last AutoNumber value given (4), 24 unknown (16), 40 table type (1),
 //   41 highest column count (2), 43 variable columns (2), 45 columns (2),
 //   47 logical indexes (4), 51 real indexes (4), 55 owned pages map (4),
 //   59 free-space map (4), 63 one block per real index (12: unknown 4,
@@ -128,7 +128,7 @@ struct TableDef {
   uint32_t page = 0;               // the first definition page
   std::vector<uint32_t> pages;     // every definition page, in order
   uint32_t rowCount = 0;
-  uint32_t nextAutoNumber = 0;
+  uint32_t lastAutoNumber = 0;    // the last AutoNumber value given; 0 before the first
   uint8_t tableType = 0;
   uint16_t maxColumns = 0;         // columns a row may hold, deleted ones too
   uint16_t variableColumns = 0;
@@ -148,7 +148,7 @@ struct TableDef {
 // or does not hold together. Jet 3 definitions are not read here.
 TableDef readTableDef(PageFile& file, uint32_t page);
 
-// Writes the counts the writer changes (row count, next AutoNumber, each
+// Writes the counts the writer changes (row count, last AutoNumber, each
 // real index's entry count) back into the definition pages.
 void writeTableCounts(PageFile& file, const TableDef& def);
 
