@@ -19,6 +19,30 @@
 
 namespace vov {
 
+// How the migration writes its rows: the plain insert; an update that finds
+// the row by the table's primary key; or an insert that, when a row with the
+// same key is there, updates that row instead.
+enum class WriteMode { Append, Update, Upsert };
+
+// How a statement treats runs that fail one by one.
+struct RunPolicy {
+  // A run the engine refuses for its values (a constraint, a value it cannot
+  // convert or store) is undone alone and reported by takeRefused(); later
+  // runs go on. A failure that is not about the row (the disk, the
+  // connection, a transaction the engine ended itself) is raised as ever.
+  bool skipRefused = false;
+  // A run that changes no row fails, or is refused, with kNoRowToUpdate.
+  bool requireChange = false;
+};
+
+// The refusal of an update whose key finds no row.
+extern const char kNoRowToUpdate[];
+
+struct RefusedRun {
+  int64_t run;          // from 0, counting every execute() of the statement
+  std::string message;  // the engine's own words
+};
+
 // Rows of one query, read forward and never held whole.
 class Cursor {
  public:
@@ -41,6 +65,35 @@ class Statement {
   virtual void execute(const std::vector<Value>& params) = 0;
   // Waits until every run is done.
   virtual void finish() {}
+
+  // Set before the first run; false when this engine cannot work that way.
+  virtual bool setRunPolicy(const RunPolicy& policy) {
+    return !policy.skipRefused && !policy.requireChange;
+  }
+  // Runs refused since the last call, oldest first, each already undone.
+  virtual std::vector<RefusedRun> takeRefused() { return {}; }
+  // Runs handed to execute() whose outcome is not known yet; a refusal
+  // among them is reported once they are.
+  virtual int64_t runsInFlight() const { return 0; }
+};
+
+// What a dry run learns of one row without writing it.
+class RowCheck {
+ public:
+  virtual ~RowCheck() = default;
+  // Empty when the engine would take the row as far as it can tell without
+  // writing; otherwise the refusal in the engine's words (kNoRowToUpdate for
+  // an update whose key finds no row). `row` holds one value per column.
+  virtual std::string check(const std::vector<Value>& row) = 0;
+};
+
+// One row written into `table`: `columns` take one value each, `key` holds
+// the positions in `columns` of the table's primary key (update, upsert).
+struct RowWrite {
+  WriteMode mode = WriteMode::Append;
+  std::string table;
+  std::vector<std::string> columns;
+  std::vector<size_t> key;
 };
 
 // Identifies one row of a table for editing: the rowid for SQLite, the
@@ -88,6 +141,25 @@ class Backend {
   // Runs a statement without parameters and drops any result.
   virtual void execute(const std::string& sql) = 0;
   virtual std::unique_ptr<Statement> prepare(const std::string& sql) = 0;
+
+  // False for a mode this engine cannot write rows in.
+  virtual bool supportsWriteMode(WriteMode mode) const { return mode == WriteMode::Append; }
+  // The columns of the table's primary key in key order; empty without one.
+  virtual std::vector<std::string> primaryKey(const std::string& table) {
+    (void)table;
+    return {};
+  }
+  // The statement for one row of `w` (update or upsert), `markers[i]` the
+  // parameter marker of `w.columns[i]`. This one is the update and the
+  // "on conflict (...) do update" upsert of standard SQL.
+  virtual std::string keyedWriteStatement(const RowWrite& w,
+                                          const std::vector<std::string>& markers) const;
+  // Checks rows for `w` as far as the engine can tell without writing;
+  // nullptr when it can tell nothing.
+  virtual std::unique_ptr<RowCheck> rowCheck(const RowWrite& w) {
+    (void)w;
+    return nullptr;
+  }
 
   virtual void begin() = 0;
   virtual void commit() = 0;

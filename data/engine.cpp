@@ -272,9 +272,31 @@ void Command::setCommandText(const std::string& text) {
   for (auto& n : scan.names) params_.push_back({std::move(n), Value()});
 }
 
-void Command::execute() {
+void Command::prepare() {
+  if (prepared_) return;
   if (!connection_) throw Error(name_ + ": Missing Connection or ConnectionString");
-  if (!prepared_) prepared_ = connection_->backend().prepare(engineText_);
+  std::unique_ptr<Statement> st = connection_->backend().prepare(engineText_);
+  if (!st->setRunPolicy(policy_))
+    throw Error(policy_.skipRefused ? "这个数据库不能只撤销出错的一行而继续写入其余的行"
+                                    : "这个数据库不能报告语句是否改动了行");
+  prepared_ = std::move(st);
+}
+
+void Command::setRunPolicy(const RunPolicy& policy) {
+  if (policy.skipRefused == policy_.skipRefused && policy.requireChange == policy_.requireChange)
+    return;
+  prepared_.reset();
+  policy_ = policy;
+}
+
+std::vector<RefusedRun> Command::takeRefused() {
+  return prepared_ ? prepared_->takeRefused() : std::vector<RefusedRun>();
+}
+
+int64_t Command::runsInFlight() const { return prepared_ ? prepared_->runsInFlight() : 0; }
+
+void Command::execute() {
+  prepare();
   // The values are lent to the statement and given back, so a row's texts
   // are never copied on their way to the engine.
   bindBuffer_.resize(params_.size());

@@ -181,6 +181,15 @@ class Command {
   void execute();
   // Waits for runs still in flight (see Statement::finish).
   void finish();
+  // Has the engine check and prepare the statement without running it.
+  void prepare();
+
+  // How runs that fail are handled (see RunPolicy); it holds for every text
+  // set later too. Raises Error when the engine cannot work that way.
+  void setRunPolicy(const RunPolicy& policy);
+  // See Statement::takeRefused and Statement::runsInFlight.
+  std::vector<RefusedRun> takeRefused();
+  int64_t runsInFlight() const;
 
  private:
   std::string name_;
@@ -189,6 +198,7 @@ class Command {
   std::string engineText_;
   std::vector<Parameter> params_;
   std::unique_ptr<Statement> prepared_;
+  RunPolicy policy_;
   std::vector<Value> bindBuffer_;
 };
 

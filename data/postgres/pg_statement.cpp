@@ -27,6 +27,11 @@ class PgStatement : public Statement, public ConnUser {
   void execute(const std::vector<Value>& params) override;
   void finish() override;
   void release() noexcept override;
+  bool setRunPolicy(const RunPolicy& policy) override {
+    policy_ = policy;
+    return true;
+  }
+  std::vector<RefusedRun> takeRefused() override { return std::move(refused_); }
 
  private:
   struct Slot {
@@ -38,6 +43,8 @@ class PgStatement : public Statement, public ConnUser {
   bool encodeRun(const std::vector<Value>& params);
   void bindRun(int run);
   void runAlone();
+  void runFenced(int64_t run, const std::vector<Value>& params);
+  void refuseOrFail(int64_t run, const std::string& message, bool refusable);
   void startBatch();
   void sendRun(int run);
   void sendPrepared(int run);
@@ -55,6 +62,9 @@ class PgStatement : public Statement, public ConnUser {
   int nParams_ = 0;
   std::vector<bool> bytea_;
   int64_t runs_ = 0;  // runs known to have succeeded
+  int64_t issued_ = 0;  // every run, refused ones included
+  RunPolicy policy_;
+  std::vector<RefusedRun> refused_;
 
   // The batch in flight (or the one run outside a transaction).
   bool open_ = false;
@@ -112,11 +122,16 @@ void PgStatement::release() noexcept {
 
 void PgStatement::execute(const std::vector<Value>& params) {
   conn_->throwPending(this);
+  const int64_t run = issued_++;
   if (!open_) {
     conn_->claim(nullptr);
     if (!conn_->inTransaction()) {
       if (!encodeRun(params)) throw StatementError(kZeroByte, runs_);
       runAlone();
+      return;
+    }
+    if (policy_.skipRefused || policy_.requireChange) {
+      runFenced(run, params);
       return;
     }
   }
@@ -182,6 +197,65 @@ void PgStatement::runAlone() {
   if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
     throw StatementError(conn_->message(r.get()), runs_);
   ++runs_;
+}
+
+// Errors about the row in hand: data exceptions, integrity constraints and
+// a trigger's own refusal. Anything else is not the row's fault.
+static bool refusesRow(const PGresult* r) {
+  const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  if (!state) return false;
+  const std::string s(state);
+  return s.compare(0, 2, "22") == 0 || s.compare(0, 2, "23") == 0 || s == "P0001";
+}
+
+// One run at a time, each fenced by a savepoint of its own: how refused runs
+// are undone alone, and updates that find no row told apart, on this path.
+void PgStatement::runFenced(int64_t run, const std::vector<Value>& params) {
+  if (!encodeRun(params)) {
+    clearBatch();
+    refuseOrFail(run, kZeroByte, true);
+    return;
+  }
+  bindRun(0);
+  try {
+    // A generic plan would check an update's values only on a row it finds;
+    // custom plans check them always, as an insert does, so that what is
+    // refused does not depend on how many runs came before.
+    conn_->exec(policy_.requireChange
+                    ? "savepoint vov_row; set local plan_cache_mode = force_custom_plan"
+                    : "savepoint vov_row");
+  } catch (const Error& e) {
+    clearBatch();
+    throw StatementError(e.what(), runs_);
+  }
+  Result r(PQexecPrepared(pg(), name_.c_str(), nParams_, values_.data(), lengths_.data(),
+                          formats_.data(), 0));
+  clearBatch();
+  ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+  const bool ok = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
+  const bool changed = ok && std::string(PQcmdTuples(r.get())) != "0";
+  const std::string message = ok ? std::string() : conn_->message(r.get());
+  if (!ok && conn_->lost()) throw StatementError(message, runs_);
+  try {
+    conn_->exec(ok ? "release savepoint vov_row"
+                   : "rollback to savepoint vov_row; release savepoint vov_row");
+  } catch (const Error& e) {
+    throw StatementError(e.what(), runs_);
+  }
+  if (!ok) {
+    refuseOrFail(run, message, refusesRow(r.get()));
+    return;
+  }
+  if (policy_.requireChange && !changed) {
+    refuseOrFail(run, kNoRowToUpdate, true);
+    return;
+  }
+  ++runs_;
+}
+
+void PgStatement::refuseOrFail(int64_t run, const std::string& message, bool refusable) {
+  if (!policy_.skipRefused || !refusable) throw StatementError(message, runs_);
+  refused_.push_back({run, message});
 }
 
 void PgStatement::startBatch() {

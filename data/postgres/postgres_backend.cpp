@@ -6,6 +6,7 @@
 
 #include "data/error.h"
 #include "data/postgres/pg_connection.h"
+#include "data/postgres/pg_row_check.h"
 #include "data/postgres/pg_statement.h"
 #include "data/postgres/pg_text.h"
 #include "data/simple_select.h"
@@ -135,6 +136,20 @@ bool findRelation(Conn& conn, const std::string& name, Relation* out) {
   out->name = PQgetvalue(r.get(), 0, 1);
   out->kind = PQgetvalue(r.get(), 0, 2)[0];
   return true;
+}
+
+// The primary key's columns in key order; `relation` is an oid or a quoted
+// name as a statement would write it.
+std::vector<std::string> primaryKeyColumns(Conn& conn, const std::string& relation) {
+  Result r = conn.run(
+      "select a.attname from pg_catalog.pg_index i "
+      "join pg_catalog.pg_attribute a on a.attrelid = i.indrelid and a.attnum = any (i.indkey) "
+      "where i.indrelid = $1::regclass and i.indisprimary "
+      "order by pg_catalog.array_position(i.indkey::int2[], a.attnum)",
+      {Value::fromText(relation)});
+  std::vector<std::string> names;
+  for (int row = 0; row < PQntuples(r.get()); ++row) names.emplace_back(PQgetvalue(r.get(), row, 0));
+  return names;
 }
 
 std::vector<FieldInfo> describe(Conn& conn, const std::string& sql, std::vector<unsigned>* types) {
@@ -351,6 +366,20 @@ class PostgresBackend : public Backend {
     return pg::prepareStatement(conn_, sql);
   }
 
+  bool supportsWriteMode(WriteMode) const override { return true; }
+
+  std::vector<std::string> primaryKey(const std::string& table) override {
+    conn_->claim(nullptr);
+    std::vector<std::string> key;
+    conn_->fenced([&] { key = primaryKeyColumns(*conn_, pg::quoteIdent(table)); });
+    return key;
+  }
+
+  std::unique_ptr<RowCheck> rowCheck(const RowWrite& w) override {
+    conn_->claim(nullptr);
+    return pg::makeRowCheck(conn_, w);
+  }
+
   void begin() override {
     conn_->claim(nullptr);
     conn_->exec("begin");
@@ -391,16 +420,10 @@ class PostgresBackend : public Backend {
       // A missing table is left to the query, for the server's own words.
       if (!findRelation(*conn_, sel.table, &rel)) return;
       std::vector<FieldInfo> fields = describe(*conn_, "select * from " + pg::quoteIdent(rel.name), nullptr);
-      Result r = conn_->run(
-          "select a.attname from pg_catalog.pg_index i "
-          "join pg_catalog.pg_attribute a on a.attrelid = i.indrelid and a.attnum = any (i.indkey) "
-          "where i.indrelid = $1::oid and i.indisprimary "
-          "order by pg_catalog.array_position(i.indkey::int2[], a.attnum)",
-          {Value::fromText(rel.oid)});
       std::vector<int> keys;
-      for (int row = 0; row < PQntuples(r.get()); ++row)
+      for (const std::string& column : primaryKeyColumns(*conn_, rel.oid))
         for (size_t i = 0; i < fields.size(); ++i)
-          if (fields[i].name == PQgetvalue(r.get(), row, 0)) keys.push_back(static_cast<int>(i));
+          if (fields[i].name == column) keys.push_back(static_cast<int>(i));
       browser = std::make_unique<PgBrowser>(conn_, rel, std::move(fields), std::move(keys));
     });
     return browser;

@@ -258,14 +258,42 @@ class SqliteCursor : public Cursor {
   bool done_ = false;
 };
 
+// Errors about the row in hand, after which the transaction goes on.
+bool refusesRow(int code) {
+  return code == SQLITE_CONSTRAINT || code == SQLITE_MISMATCH || code == SQLITE_TOOBIG;
+}
+
+// SQLite undoes a failed statement on its own, except where a trigger or a
+// conflict clause (FAIL, REPLACE) keeps part of what the statement did.
+bool partialChangesPossible(sqlite3* db) {
+  Stmt st(db,
+          "select 1 from sqlite_master where type = 'trigger' "
+          "or (type = 'table' and sql like '%on conflict%') limit 1");
+  return st.step();
+}
+
 class SqliteStatement : public Statement {
  public:
   SqliteStatement(sqlite3* db, const std::string& sql)
       : db_(db), st_(db, sql, true) {}
   int parameterCount() const override { return sqlite3_bind_parameter_count(st_.get()); }
+
+  bool setRunPolicy(const RunPolicy& policy) override {
+    policy_ = policy;
+    fence_.reset();
+    if (policy.skipRefused && partialChangesPossible(db_))
+      fence_ = std::make_unique<Fence>(db_);
+    return true;
+  }
+
+  std::vector<RefusedRun> takeRefused() override { return std::move(refused_); }
+
   void execute(const std::vector<Value>& params) override {
     sqlite3_stmt* st = st_.get();
     sqlite3_reset(st);
+    const int64_t run = issued_++;
+    const bool inTransaction = !sqlite3_get_autocommit(db_);
+    if (fence_) fence_->open();
     const int count = parameterCount();
     const int n = std::min(static_cast<int>(params.size()), count);
     try {
@@ -275,16 +303,56 @@ class SqliteStatement : public Statement {
       while (st_.step()) {
       }
     } catch (const Error& e) {
+      const int code = sqlite3_errcode(db_);
       sqlite3_reset(st);
+      const bool ended = inTransaction && sqlite3_get_autocommit(db_);
+      if (fence_ && !ended) fence_->undo();
+      if (policy_.skipRefused && !ended && refusesRow(code)) {
+        refused_.push_back({run, e.what()});
+        return;
+      }
       throw StatementError(e.what(), runs_);
+    }
+    const bool changed = sqlite3_changes(db_) != 0;
+    if (fence_) fence_->close();
+    if (policy_.requireChange && !changed) {
+      if (!policy_.skipRefused) throw StatementError(kNoRowToUpdate, runs_);
+      refused_.push_back({run, kNoRowToUpdate});
+      return;
     }
     ++runs_;
   }
 
  private:
+  // A savepoint around each run, for the databases that need one.
+  class Fence {
+   public:
+    explicit Fence(sqlite3* db)
+        : open_(db, "savepoint vov_row", true),
+          undo_(db, "rollback to vov_row", true),
+          close_(db, "release vov_row", true) {}
+    void open() { run(open_); }
+    void undo() {
+      run(undo_);
+      run(close_);
+    }
+    void close() { run(close_); }
+
+   private:
+    static void run(Stmt& st) {
+      st.step();
+      st.reset();
+    }
+    Stmt open_, undo_, close_;
+  };
+
   sqlite3* db_;
   Stmt st_;
-  int64_t runs_ = 0;
+  RunPolicy policy_;
+  std::unique_ptr<Fence> fence_;
+  std::vector<RefusedRun> refused_;
+  int64_t runs_ = 0;    // runs that succeeded
+  int64_t issued_ = 0;  // every run, refused ones included
 };
 
 class SqliteBrowser : public TableBrowser {
@@ -409,6 +477,138 @@ class SqliteBrowser : public TableBrowser {
   int64_t lastRowid_ = 0;
 };
 
+// Checks rows against a copy of the new table's columns in the temporary
+// schema: the same declared types, NOT NULL, defaults, rowid alias and
+// STRICT, so that SQLite itself converts and refuses each value as it would
+// in the real table, and nothing reaches the database file. Other
+// constraints (unique, check, foreign keys) need the table's rows and are
+// not checked. The copy bears the table's own name, so that SQLite's
+// messages read as they will in the real run; it lives only as long as the
+// check.
+class SqliteRowCheck : public RowCheck {
+ public:
+  static std::unique_ptr<RowCheck> make(sqlite3* db, const RowWrite& w) {
+    std::string name;
+    bool strict = false, withoutRowid = false;
+    {
+      Stmt st(db, "select name, strict, wr from pragma_table_list "
+                  "where schema = 'main' and type = 'table' and name = ?1 collate nocase");
+      sqlite3_bind_text(st.get(), 1, w.table.c_str(), -1, SQLITE_TRANSIENT);
+      if (!st.step()) return nullptr;  // a view or no table: the statement tells
+      name = columnValue(st.get(), 0).str();
+      strict = sqlite3_column_int(st.get(), 1) != 0;
+      withoutRowid = sqlite3_column_int(st.get(), 2) != 0;
+    }
+    struct Column {
+      std::string name, decl, defaultValue;
+      bool notNull, hasDefault;
+      int pk;
+    };
+    std::vector<Column> columns;
+    int pkCount = 0;
+    {
+      Stmt st(db, "select name, type, \"notnull\", dflt_value, pk from pragma_table_xinfo(?1) "
+                  "where hidden = 0");
+      sqlite3_bind_text(st.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      while (st.step()) {
+        Column c{columnValue(st.get(), 0).str(), columnValue(st.get(), 1).str(),
+                 columnValue(st.get(), 3).str(), sqlite3_column_int(st.get(), 2) != 0,
+                 sqlite3_column_type(st.get(), 3) != SQLITE_NULL, sqlite3_column_int(st.get(), 4)};
+        if (c.pk > 0) ++pkCount;
+        columns.push_back(std::move(c));
+      }
+    }
+    auto mapped = [&w](const std::string& column) {
+      for (const std::string& c : w.columns)
+        if (equalsIgnoreCase(c, column)) return true;
+      return false;
+    };
+    std::string defs;
+    for (const Column& c : columns) {
+      // An update touches only the columns it sets.
+      if (w.mode == WriteMode::Update && !mapped(c.name)) continue;
+      bool alias = !withoutRowid && pkCount == 1 && c.pk == 1 && upper(c.decl) == "INTEGER";
+      defs += (defs.empty() ? "" : ", ") + quote(c.name) + " " + c.decl;
+      if (alias) defs += " primary key";
+      if (c.notNull || (withoutRowid && c.pk > 0)) defs += " not null";
+      if (c.hasDefault) defs += " default (" + c.defaultValue + ")";
+    }
+    std::string keyQuery;
+    if (w.mode == WriteMode::Update) {
+      keyQuery = "select 1 from main." + quote(name) + " where ";
+      for (size_t j = 0; j < w.key.size(); ++j)
+        keyQuery += (j ? " and " : "") + quote(w.columns[w.key[j]]) + " = ?" + std::to_string(j + 1);
+    }
+    std::string insert = "insert into temp." + quote(name) + "(";
+    std::string marks;
+    for (size_t i = 0; i < w.columns.size(); ++i) {
+      insert += (i ? "," : "") + quote(w.columns[i]);
+      marks += i ? ",?" : "?";
+    }
+    insert += ") values(" + marks + ")";
+    return std::unique_ptr<RowCheck>(new SqliteRowCheck(
+        db, name, "create temp table " + quote(name) + "(" + defs + ")" + (strict ? " strict" : ""),
+        insert, keyQuery, w.key));
+  }
+
+  ~SqliteRowCheck() override {
+    insert_.reset();
+    clear_.reset();
+    keyQuery_.reset();
+    sqlite3_exec(db_, ("drop table if exists temp." + quote(name_)).c_str(), nullptr, nullptr,
+                 nullptr);
+  }
+
+  std::string check(const std::vector<Value>& row) override {
+    if (keyQuery_) {
+      sqlite3_stmt* q = keyQuery_->get();
+      for (size_t j = 0; j < key_.size(); ++j)
+        bindValue(db_, q, static_cast<int>(j) + 1, row.at(key_[j]));
+      bool found = keyQuery_->step();
+      keyQuery_->reset();
+      if (!found) return kNoRowToUpdate;
+    }
+    sqlite3_stmt* st = insert_->get();
+    for (size_t i = 0; i < row.size(); ++i) bindValue(db_, st, static_cast<int>(i) + 1, row[i]);
+    int rc = sqlite3_step(st);
+    std::string refusal;
+    if (rc != SQLITE_DONE) refusal = sqlite3_errmsg(db_);
+    insert_->reset();
+    if (rc == SQLITE_DONE) {
+      clear_->step();
+      clear_->reset();
+    }
+    return refusal;
+  }
+
+ private:
+  SqliteRowCheck(sqlite3* db, std::string name, const std::string& create,
+                 const std::string& insert, const std::string& keyQuery, std::vector<size_t> key)
+      : db_(db), name_(std::move(name)), key_(std::move(key)) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, create.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string msg = err ? err : sqlite3_errmsg(db_);
+      sqlite3_free(err);
+      throw Error(msg);
+    }
+    try {
+      insert_ = std::make_unique<Stmt>(db_, insert);
+      clear_ = std::make_unique<Stmt>(db_, "delete from temp." + quote(name_));
+      if (!keyQuery.empty()) keyQuery_ = std::make_unique<Stmt>(db_, keyQuery);
+    } catch (...) {
+      insert_.reset();
+      clear_.reset();
+      sqlite3_exec(db_, ("drop table temp." + quote(name_)).c_str(), nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+
+  sqlite3* db_;
+  std::string name_;
+  std::vector<size_t> key_;
+  std::unique_ptr<Stmt> insert_, clear_, keyQuery_;
+};
+
 class SqliteBackend : public Backend {
  public:
   explicit SqliteBackend(sqlite3* db) : db_(db) {}
@@ -463,6 +663,21 @@ class SqliteBackend : public Backend {
 
   std::unique_ptr<Statement> prepare(const std::string& sql) override {
     return std::make_unique<SqliteStatement>(db_, sql);
+  }
+
+  bool supportsWriteMode(WriteMode) const override { return true; }
+
+  std::vector<std::string> primaryKey(const std::string& table) override {
+    Stmt st(db_, "select name from pragma_table_info(?1) where pk > 0 order by pk");
+    sqlite3_bind_text(st.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    std::vector<std::string> key;
+    while (st.step()) key.push_back(columnValue(st.get(), 0).str());
+    return key;
+  }
+
+  std::unique_ptr<RowCheck> rowCheck(const RowWrite& w) override {
+    shapes_.clear();  // the check's copy of the table shadows it meanwhile
+    return SqliteRowCheck::make(db_, w);
   }
 
   void begin() override { execute("begin"); }
