@@ -1,14 +1,19 @@
-// The table migration engine. One parameterised insert per old row, all of
-// one migration in a single transaction on the new connection; a failure at
-// row k commits rows 1..k-1 and nothing else.
+// The table migration engine. One parameterised insert (or update, or
+// upsert, by the new table's primary key) per old row, all of one migration
+// in a single transaction on the new connection; a failure at row k commits
+// rows 1..k-1 and nothing else. With rows set aside, each refused row is
+// undone alone and the others go on.
 #include "migration/migrate_table.h"
 
+#include <deque>
 #include <exception>
 #include <filesystem>
+#include <memory>
 
 #include "data/connection_string.h"
 #include "data/data_module.h"
 #include "data/error.h"
+#include "data/text_util.h"
 #include "mapping/default_value.h"
 #include "mapping/mapping_line.h"
 
@@ -94,20 +99,22 @@ size_t cutPoint(const std::string& s, size_t n) {
   return std::string::npos;
 }
 
-void bind(const Binding& b, Value& param) {
+// True when the value was cut.
+bool bind(const Binding& b, Value& param) {
   if (!b.source) {
     param = b.constant;
-    return;
+    return false;
   }
   const Value& v = b.source->value();
   if (b.cutAt && v.kind() == Value::Kind::Text) {
     size_t cut = cutPoint(v.str(), b.cutAt);
     if (cut != std::string::npos) {
       param.setText(v.str().data(), cut);
-      return;
+      return true;
     }
   }
   param = v;
+  return false;
 }
 
 // Both connections on one SQLite file: while the old rows are read, the
@@ -143,7 +150,8 @@ class SameFileGuard {
 
 // Commits the rows inserted so far. When the engine refuses, none of them
 // stay: the counter goes back to 0 and the error says so.
-void commitOrUndo(Connection& db, const MigrationRequest& request, int32_t counter) {
+void commitOrUndo(Connection& db, const MigrationRequest& request, int32_t counter,
+                  MigrationCounts& counts) {
   try {
     db.commit();
   } catch (const std::exception& e) {
@@ -152,9 +160,193 @@ void commitOrUndo(Connection& db, const MigrationRequest& request, int32_t count
     } catch (const std::exception&) {
       // The engine ends a transaction it could not commit on its own.
     }
+    counts.written = 0;
+    counts.inserted = 0;
+    counts.updated = 0;
     if (request.progress && counter != 0) request.progress(0);
     throw Error(std::string("提交失败，本次迁移的行均未写入新表：") + e.what());
   }
+}
+
+// The statement that writes one row, its parameters' lines and the key.
+struct WritePlan {
+  RowWrite write;
+  std::string text;
+  std::vector<size_t> lineOf;    // the mapping line of each parameter
+  std::vector<bool> countsCut;   // the first parameter of its line
+};
+
+const char* modeName(WriteMode mode) {
+  switch (mode) {
+    case WriteMode::Append: return "append";
+    case WriteMode::Update: return "update";
+    case WriteMode::Upsert: return "upsert";
+  }
+  return "";
+}
+
+WritePlan planWrite(Connection& newDb, WriteMode mode, const std::string& table,
+                    const std::vector<std::string>& newFields) {
+  WritePlan plan;
+  plan.write.mode = mode;
+  plan.write.table = table;
+  plan.write.columns = newFields;
+  if (mode == WriteMode::Append) {
+    plan.text = insertStatement(newDb, table, newFields);
+    return plan;
+  }
+  Backend& b = newDb.backend();
+  const std::string how = std::string("按主键") + (mode == WriteMode::Update ? "更新" : "插入或更新") +
+                          "（" + modeName(mode) + "）";
+  if (!b.supportsWriteMode(mode)) throw Error("新数据库不支持" + how + "，只能追加行（append）");
+  std::vector<std::string> key = b.primaryKey(table);
+  if (key.empty()) throw Error("新表“" + table + "”没有主键，无法" + how);
+  for (const std::string& k : key) {
+    size_t found = newFields.size();
+    for (size_t i = 0; i < newFields.size() && found == newFields.size(); ++i)
+      if (newFields[i] == k) found = i;
+    for (size_t i = 0; i < newFields.size() && found == newFields.size(); ++i)
+      if (equalsIgnoreCase(newFields[i], k)) found = i;
+    if (found == newFields.size())
+      throw Error("新表“" + table + "”的主键字段“" + k + "”不在对应的字段中，无法" + how);
+    plan.write.key.push_back(found);
+  }
+  std::vector<std::string> markers;
+  for (size_t i = 0; i < newFields.size(); ++i) markers.push_back(":kh" + std::to_string(i));
+  plan.text = b.keyedWriteStatement(plan.write, markers);
+  return plan;
+}
+
+// Each parameter of the command names its line by its marker, ":kh<i>".
+void mapParameters(const Command& command, size_t lines, WritePlan& plan) {
+  const std::vector<Parameter>& params = command.parameters();
+  std::vector<bool> used(lines, false);
+  for (const Parameter& p : params) {
+    size_t line = lines;
+    if (p.name.compare(0, 2, "kh") == 0 && p.name.size() > 2 &&
+        p.name.find_first_not_of("0123456789", 2) == std::string::npos && p.name.size() < 12)
+      line = std::stoul(p.name.substr(2));
+    if (line >= lines) {
+      line = lines;
+      break;
+    }
+    plan.lineOf.push_back(line);
+    plan.countsCut.push_back(!used[line]);
+    used[line] = true;
+  }
+  bool all = plan.lineOf.size() == params.size();
+  for (bool u : used) all = all && u;
+  if (!all || (plan.write.mode == WriteMode::Append && params.size() != lines))
+    throw Error("插入语句“" + command.commandText() + "”的参数个数与映射行数不符");
+}
+
+// The key's values of the row in hand, for the user to find the row by.
+std::string keyText(const WritePlan& plan, const std::vector<Parameter>& params) {
+  std::string s;
+  for (size_t k : plan.write.key)
+    for (size_t p = 0; p < params.size(); ++p)
+      if (plan.lineOf[p] == k) {
+        s += (s.empty() ? "" : "，") + plan.write.columns[k] + " = " + params[p].value.toText();
+        break;
+      }
+  return s;
+}
+
+std::string refusalText(const std::string& message, const WritePlan& plan,
+                        const std::vector<Parameter>& params) {
+  if (message != kNoRowToUpdate) return message;
+  return message + "（" + keyText(plan, params) + "）";
+}
+
+int64_t rowCount(Connection& db, const std::string& table) {
+  std::unique_ptr<Cursor> c = db.backend().query("select count(*) from " + db.quoteName(table));
+  std::vector<Value> row;
+  if (!c->next(row) || row.empty()) throw Error("无法读出新表的行数");
+  const Value& v = row[0];
+  return v.kind() == Value::Kind::Int ? v.asInt() : std::stoll(v.toText());
+}
+
+// Reports refused rows: the one in hand, or earlier ones still in flight
+// when the engine refused them.
+class Rejects {
+ public:
+  Rejects(const MigrationRequest& request, const DataSet& rows, MigrationCounts& counts)
+      : request_(request), rows_(rows), counts_(counts) {}
+
+  void report(int64_t row, const std::string& message, const std::vector<Value>& values) {
+    ++counts_.rejected;
+    if (request_.rejected) request_.rejected(RejectedRow{row, message, rows_.fieldInfos(), values});
+  }
+
+  // The current old row's values.
+  const std::vector<Value>& current() {
+    current_.resize(static_cast<size_t>(rows_.fieldCount()));
+    for (int i = 0; i < rows_.fieldCount(); ++i) current_[static_cast<size_t>(i)] = rows_.field(i).value();
+    return current_;
+  }
+
+  // After a run: reports what the engine refused since, and keeps the rows
+  // of runs still in flight.
+  void settle(Command& command, int64_t runs, const WritePlan& plan) {
+    for (const RefusedRun& r : command.takeRefused()) {
+      const int64_t row = r.run + 1;
+      if (row == runs) {
+        report(row, refusalText(r.message, plan, command.parameters()), current());
+        continue;
+      }
+      for (const Pending& p : pending_)
+        if (p.row == row) report(row, r.message, p.values);
+    }
+    const int64_t inFlight = command.runsInFlight();
+    if (inFlight > 0 && (pending_.empty() || pending_.back().row != runs))
+      pending_.push_back({runs, current()});
+    while (static_cast<int64_t>(pending_.size()) > inFlight) pending_.pop_front();
+  }
+
+ private:
+  struct Pending {
+    int64_t row;
+    std::vector<Value> values;
+  };
+  const MigrationRequest& request_;
+  const DataSet& rows_;
+  MigrationCounts& counts_;
+  std::vector<Value> current_;
+  std::deque<Pending> pending_;
+};
+
+void splitWritten(MigrationCounts& c, WriteMode mode) {
+  c.inserted = mode == WriteMode::Append ? c.written : mode == WriteMode::Update ? 0 : -1;
+  c.updated = mode == WriteMode::Update ? c.written : mode == WriteMode::Append ? 0 : -1;
+}
+
+bool dryRun(TDataModule2& dm, const MigrationRequest& request, const WritePlan& plan,
+            const std::vector<Binding>& bindings, MigrationCounts& counts) {
+  DataSet& rows = dm.ADODataSetTmp;
+  Command& insert = dm.ADOCommand1;
+  // The engine checks the statement as it will run it, but never runs it.
+  insert.prepare();
+  std::unique_ptr<RowCheck> check = dm.ADOConnection1new.backend().rowCheck(plan.write);
+  counts.checked = check != nullptr;
+  Rejects rejects(request, rows, counts);
+  std::vector<Value> values(bindings.size());
+  std::vector<Parameter>& params = insert.parameters();
+  while (!rows.eof()) {
+    for (size_t i = 0; i < bindings.size(); ++i)
+      if (bind(bindings[i], values[i])) ++counts.cut;
+    ++counts.read;
+    std::string refusal = check ? check->check(values) : std::string();
+    if (refusal.empty()) {
+      ++counts.written;
+    } else {
+      for (size_t p = 0; p < params.size(); ++p) params[p].value = values[plan.lineOf[p]];
+      rejects.report(counts.read, refusalText(refusal, plan, params), rejects.current());
+    }
+    splitWritten(counts, plan.write.mode);
+    if (request.progress) request.progress(static_cast<int32_t>(counts.read));
+    rows.next();
+  }
+  return true;
 }
 
 }  // namespace
@@ -162,6 +354,9 @@ void commitOrUndo(Connection& db, const MigrationRequest& request, int32_t count
 bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
   const std::vector<std::string>& lines = request.lines;
   if (lines.empty()) return false;
+  MigrationCounts ownCounts;
+  MigrationCounts& counts = request.counts ? *request.counts : ownCounts;
+  counts = MigrationCounts();
 
   DataSet& rows = dm.ADODataSetTmp;
   Connection& oldDb = dm.ADOConnection2old;
@@ -183,28 +378,39 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
   newFields.reserve(lines.size());
   for (const std::string& l : lines) newFields.push_back(parseMappingLine(l, kNewField));
   std::vector<FieldInfo> destination = destinationFields(dm, newTable, newFields);
+  WritePlan plan = planWrite(newDb, request.mode, newTable, newFields);
   insert.setConnection(&newDb);
-  insert.setCommandText(insertStatement(newDb, newTable, newFields));
+  insert.setCommandText(plan.text);
   std::vector<Binding> bindings = resolveBindings(rows, lines, destination);
-
-  if (insert.parameters().size() != bindings.size())
-    throw Error("插入语句“" + insert.commandText() + "”的参数个数与映射行数不符");
+  mapParameters(insert, bindings.size(), plan);
+  const bool skip = request.onRowError == OnRowError::Skip;
+  insert.setRunPolicy(RunPolicy{skip, request.mode == WriteMode::Update});
+  if (request.dryRun) return dryRun(dm, request, plan, bindings, counts);
 
   SameFileGuard sameFile(oldDb, newDb);
   newDb.beginTransaction();
+  // An upsert's rows are told apart by how much the table grew.
+  int64_t rowsBefore = -1;
   int32_t counter = 0;
   bool finishing = false;
+  Rejects rejects(request, rows, counts);
   try {
+    if (request.mode == WriteMode::Upsert) rowsBefore = rowCount(newDb, newTable);
     std::vector<Parameter>& params = insert.parameters();
+    const size_t n = params.size();
     while (!rows.eof()) {
-      for (size_t i = 0; i < bindings.size(); ++i) bind(bindings[i], params[i].value);
+      for (size_t p = 0; p < n; ++p)
+        if (bind(bindings[plan.lineOf[p]], params[p].value) && plan.countsCut[p]) ++counts.cut;
+      ++counts.read;
       insert.execute();
+      if (skip) rejects.settle(insert, counts.read, plan);
       ++counter;
       if (request.progress) request.progress(counter);
       rows.next();
     }
     finishing = true;
     insert.finish();
+    if (skip) rejects.settle(insert, counts.read, plan);
   } catch (...) {
     std::exception_ptr failure = std::current_exception();
     // Runs still in flight end first; an earlier failure among them is the
@@ -212,25 +418,49 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
     if (!finishing) {
       try {
         insert.finish();
+        if (skip) rejects.settle(insert, counts.read, plan);
       } catch (...) {
         failure = std::current_exception();
       }
     }
-    int64_t kept = counter;
+    int64_t kept = counter - counts.rejected;
     try {
       std::rethrow_exception(failure);
     } catch (const StatementError& e) {
       kept = e.runsDone();
+      // The failing row is the last one that counts as read.
+      const int64_t failing = kept + counts.rejected + 1;
+      if (e.what() == std::string(kNoRowToUpdate) && failing == counts.read)
+        failure = std::make_exception_ptr(
+            StatementError(refusalText(e.what(), plan, insert.parameters()), kept));
+      counts.read = failing;
     } catch (...) {
+    }
+    counts.written = kept;
+    splitWritten(counts, request.mode);
+    if (rowsBefore >= 0) {
+      try {
+        counts.inserted = rowCount(newDb, newTable) - rowsBefore;
+        counts.updated = counts.written - counts.inserted;
+      } catch (const std::exception&) {
+        // The transaction may be gone; the split stays unknown.
+      }
     }
     // The reader of the old rows may hold the very file the commit must
     // write (the same SQLite file on both sides).
     rows.close();
-    commitOrUndo(newDb, request, counter);
-    if (request.progress && kept != counter) request.progress(static_cast<int32_t>(kept));
+    commitOrUndo(newDb, request, counter, counts);
+    const int64_t shown = kept + counts.rejected;
+    if (request.progress && shown != counter) request.progress(static_cast<int32_t>(shown));
     std::rethrow_exception(failure);
   }
-  commitOrUndo(newDb, request, counter);
+  counts.written = counts.read - counts.rejected;
+  splitWritten(counts, request.mode);
+  if (rowsBefore >= 0) {
+    counts.inserted = rowCount(newDb, newTable) - rowsBefore;
+    counts.updated = counts.written - counts.inserted;
+  }
+  commitOrUndo(newDb, request, counter, counts);
   return true;
 }
 
