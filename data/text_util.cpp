@@ -59,32 +59,73 @@ std::u32string foldCase(const std::string& s) {
   return out;
 }
 
+namespace {
+
+// Decodes one code point of strict UTF-8 at s[i], advancing i; false for a
+// malformed, overlong or surrogate sequence.
+bool decodeStrict(std::string_view s, size_t& i, char32_t* out) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) {
+    ++i;
+    *out = c;
+    return true;
+  }
+  int extra;
+  char32_t min;
+  if ((c >> 5) == 6) { extra = 1; min = 0x80; }
+  else if ((c >> 4) == 14) { extra = 2; min = 0x800; }
+  else if ((c >> 3) == 30) { extra = 3; min = 0x10000; }
+  else return false;
+  if (i + extra >= s.size()) return false;
+  char32_t cp = c & (0x3F >> extra);
+  for (int k = 1; k <= extra; ++k) {
+    unsigned char cc = static_cast<unsigned char>(s[i + k]);
+    if ((cc & 0xC0) != 0x80) return false;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+  i += extra + 1;
+  *out = cp;
+  return true;
+}
+
+}  // namespace
+
 bool isValidUtf8(const std::string& s) {
   size_t i = 0;
-  const size_t n = s.size();
-  while (i < n) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    int extra;
-    char32_t min;
-    if ((c >> 5) == 6) { extra = 1; min = 0x80; }
-    else if ((c >> 4) == 14) { extra = 2; min = 0x800; }
-    else if ((c >> 3) == 30) { extra = 3; min = 0x10000; }
-    else return false;
-    if (i + extra >= n) return false;
-    char32_t cp = c & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-      unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += extra + 1;
+  char32_t cp;
+  while (i < s.size())
+    if (!decodeStrict(s, i, &cp)) return false;
+  return true;
+}
+
+bool utf8CodePoints(std::string_view s, std::u32string* out) {
+  out->clear();
+  size_t i = 0;
+  char32_t cp;
+  while (i < s.size()) {
+    if (!decodeStrict(s, i, &cp)) return false;
+    out->push_back(cp);
   }
   return true;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
 }
 
 size_t utf8Length(const std::string& s) {

@@ -3,6 +3,7 @@
 #define VOVARIZE_DATA_TEXT_UTIL_H
 
 #include <string>
+#include <string_view>
 
 namespace vov {
 
@@ -14,6 +15,13 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b);
 std::u32string foldCase(const std::string& s);
 
 bool isValidUtf8(const std::string& s);
+
+// The code points of strict UTF-8 text into `out`; false when `s` is not
+// valid UTF-8.
+bool utf8CodePoints(std::string_view s, std::u32string* out);
+
+// Appends code point `c` (at most U+10FFFF) as UTF-8.
+void appendUtf8(std::string& out, char32_t c);
 
 // Number of characters (code points) of valid UTF-8 text.
 size_t utf8Length(const std::string& s);
