@@ -14,25 +14,12 @@
 #include <cstring>
 
 #include "data/access/format/key_text.h"
+#include "data/access/format/table_def.h"
 #include "data/text_util.h"
 
 namespace vov::access {
 
 namespace {
-
-enum : uint8_t {
-  kTypeBool = 0x01,
-  kTypeByte = 0x02,
-  kTypeInteger = 0x03,
-  kTypeLong = 0x04,
-  kTypeCurrency = 0x05,
-  kTypeSingle = 0x06,
-  kTypeDouble = 0x07,
-  kTypeDateTime = 0x08,
-  kTypeBinary = 0x09,
-  kTypeText = 0x0A,
-  kTypeDateTimeExt = 0x14,
-};
 
 constexpr uint8_t kFlagAscending = 0x7F;
 constexpr uint8_t kFlagDescending = 0x80;
@@ -92,9 +79,9 @@ void appendChunked(std::vector<uint8_t>& out, const KeyValue& v, std::vector<siz
 
 bool keyTypeSupported(uint8_t t) {
   switch (t) {
-    case kTypeByte: case kTypeInteger: case kTypeLong: case kTypeCurrency: case kTypeSingle:
-    case kTypeDouble: case kTypeDateTime: case kTypeBinary: case kTypeText:
-    case kTypeDateTimeExt:
+    case kColByte: case kColInt: case kColLong: case kColMoney: case kColFloat:
+    case kColDouble: case kColDateTime: case kColBinary: case kColText:
+    case kColExtDate:
       return true;
     default:
       return false;
@@ -120,19 +107,19 @@ void appendKeySegment(std::vector<uint8_t>& out, const KeyColumn& column, const 
   const size_t at = out.size();
   std::vector<size_t> markers;
   switch (column.type) {
-    case kTypeByte:
+    case kColByte:
       requireSize(value, 1);
       out.push_back(static_cast<uint8_t>(value.bytes[0]));
       break;
-    case kTypeInteger: appendSignedInteger(out, value, 2); break;
-    case kTypeLong: appendSignedInteger(out, value, 4); break;
-    case kTypeCurrency: appendSignedInteger(out, value, 8); break;
-    case kTypeSingle: appendFloatingPoint(out, value, 4); break;
-    case kTypeDouble:
-    case kTypeDateTime: appendFloatingPoint(out, value, 8); break;
-    case kTypeBinary:
-    case kTypeDateTimeExt: appendChunked(out, value, &markers); break;
-    case kTypeText: {
+    case kColInt: appendSignedInteger(out, value, 2); break;
+    case kColLong: appendSignedInteger(out, value, 4); break;
+    case kColMoney: appendSignedInteger(out, value, 8); break;
+    case kColFloat: appendFloatingPoint(out, value, 4); break;
+    case kColDouble:
+    case kColDateTime: appendFloatingPoint(out, value, 8); break;
+    case kColBinary:
+    case kColExtDate: appendChunked(out, value, &markers); break;
+    case kColText: {
       TextOrder order;
       if (!textOrderOf(column.sortOrder, column.sortVersion, &order)) {
         char what[64];

@@ -4,27 +4,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "data/access/format/bytes.h"
+
 
 namespace vov::access {
 
 using namespace indexpage;
-
-namespace {
-
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-  put16(p, static_cast<uint16_t>(v));
-  put16(p + 2, static_cast<uint16_t>(v >> 16));
-}
-
-}  // namespace
 
 uint32_t readBigEndian32(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |

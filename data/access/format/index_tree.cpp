@@ -1,7 +1,7 @@
 // The B-tree of one index; see index_tree.h.
 #include "data/access/format/index_tree.h"
 
-#include "data/error.h"
+#include "data/access/format/page.h"
 
 namespace vov::access {
 
@@ -18,7 +18,7 @@ bool hasKey(std::string_view entry, std::string_view key) {
 }
 
 [[noreturn]] void damaged(uint32_t page, const std::string& what) {
-  throw Error("索引页 " + std::to_string(page) + " 损坏：" + what);
+  throw FormatError("索引页 " + std::to_string(page) + " 损坏：" + what);
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ void scanRows(PageFile& file, const TableDef& def, const RowFn& fn) {
           throw FormatError(rowName(at) + "转移到的" + rowName(to) + "不属于这个表");
         if (!(ae.flags & datapage::kLookup)) break;
       }
-      fn(to, away->bytes.data() + ae.start, ae.end - ae.start);
+      fn(at, away->bytes.data() + ae.start, ae.end - ae.start);
     }
   }
 }

@@ -30,7 +30,8 @@ bool crackRow(const TableDef& def, const uint8_t* row, uint32_t length,
 
 // Calls `fn` for every live row of the table, in page order, with the
 // bytes of the row (a moved row where it now lives, at its original
-// place in the order). The page stays in memory during the call. Raises
+// place in the order). `at` is the row's address as index entries name
+// it: a moved row keeps its original one. The page stays in memory during the call. Raises
 // FormatError for rows that cannot be where the row table says.
 using RowFn = std::function<void(RowPointer at, const uint8_t* row, uint32_t length)>;
 void scanRows(PageFile& file, const TableDef& def, const RowFn& fn);

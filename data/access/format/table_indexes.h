@@ -12,12 +12,16 @@
 #define VOVARIZE_DATA_ACCESS_FORMAT_TABLE_INDEXES_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "data/access/format/index_key.h"
 #include "data/access/format/index_tree.h"
+#include "data/access/format/page.h"
+#include "data/access/format/row.h"
+#include "data/access/format/table_def.h"
 
 namespace vov::access {
 
@@ -36,6 +40,46 @@ struct IndexDef {
   bool ignoreNulls = false;  // rows whose key columns are all NULL get no entry
   bool required = false;     // no key column may be NULL
   uint32_t count = 0;        // as stored
+};
+
+// The physical indexes of a table, in the definition's order, each named
+// by its primary-key or first visible logical index. FormatError when an
+// index names a column the table lacks.
+std::vector<IndexDef> indexDefs(const TableDef& table);
+
+// The values of a stored row by column number, as keys take them (text
+// decoded to UTF-8; long values as their 12-byte reference, which no key
+// takes). Only the columns `wanted` names are read.
+class StoredRowValues {
+ public:
+  StoredRowValues(const TableDef& table, const std::vector<IndexDef>& wanted);
+  // Raises FormatError for a row that does not split into its columns.
+  const std::vector<KeyValue>& read(const uint8_t* row, uint32_t length);
+
+ private:
+  const TableDef& table_;
+  std::vector<size_t> columns_;  // positions in table_.columns
+  std::vector<FieldSpan> spans_;
+  std::vector<std::string> text_;
+  std::vector<KeyValue> values_;
+};
+
+// An index's pages in the paged file. `allocate` gives a new page for the
+// index (the writer appends it and marks it in the usage maps); without
+// one the index is read-only.
+class FileIndexPages : public IndexPages {
+ public:
+  FileIndexPages(PageFile& file, std::function<uint32_t()> allocate = {})
+      : file_(file), allocate_(std::move(allocate)) {}
+  uint32_t pageSize() const override { return file_.pageSize(); }
+  const uint8_t* read(uint32_t page) override;
+  uint8_t* write(uint32_t page) override;
+  uint32_t allocate() override;
+
+ private:
+  PageFile& file_;
+  std::function<uint32_t()> allocate_;
+  PageRef held_;
 };
 
 // The key of a row in `def`, from values by column number. Raises KeyError.
