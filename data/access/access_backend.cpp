@@ -1,14 +1,17 @@
 // The Access backend. Every read starts a reader process (reader_process.h)
 // that streams one answer: the table list, a table's fields, or its rows.
-// Filters are tested here (access_filter.h). Nothing is ever written: the
-// reader opens the file read-only, and every statement that would change
-// the file is refused before anything else happens.
+// Filters are tested here (access_filter.h). Rows are appended by the
+// parameterised insert through a write session (access_writer.h), which
+// works on a copy and replaces the file only at the commit; every other
+// statement that would change the file is refused before anything happens.
 #include "data/access/access_backend.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "data/access/access_filter.h"
+#include "data/access/access_writer.h"
 #include "data/access/mdb_wire.h"
 #include "data/access/reader_process.h"
 #include "data/error.h"
@@ -74,6 +77,71 @@ bool onlyReads(const std::string& sql) {
 }
 
 [[noreturn]] void readOnly() { throw Error(kAccessReadOnlyMessage); }
+
+// A bracketed or bare name at s[i]; bare names end at `stops`.
+bool readName(const std::string& s, size_t& i, const char* stops, std::string* out) {
+  skipBlanks(s, i);
+  if (i < s.size() && s[i] == '[') {
+    size_t end = s.find(']', i + 1);
+    if (end == std::string::npos) return false;
+    *out = s.substr(i + 1, end - i - 1);
+    i = end + 1;
+    return !out->empty();
+  }
+  size_t start = i;
+  while (i < s.size() && !std::strchr(stops, s[i])) ++i;
+  size_t end = i;
+  while (end > start && blank(s[end - 1])) --end;
+  *out = s.substr(start, end - start);
+  return !out->empty();
+}
+
+bool expectChar(const std::string& s, size_t& i, char c) {
+  skipBlanks(s, i);
+  if (i >= s.size() || s[i] != c) return false;
+  ++i;
+  return true;
+}
+
+struct Insert {
+  std::string table;
+  std::vector<std::string> columns;
+};
+
+// "insert into <table> (<column>, ...) values (?, ...)": the statement the
+// migration sends, with names bracketed or bare.
+bool parseInsert(const std::string& sql, Insert* out) {
+  size_t i = 0;
+  skipBlanks(sql, i);
+  if (!keyword(sql, i, "insert")) return false;
+  skipBlanks(sql, i);
+  if (!keyword(sql, i, "into")) return false;
+  if (!readName(sql, i, "(", &out->table) || !expectChar(sql, i, '(')) return false;
+  for (;;) {
+    std::string col;
+    if (!readName(sql, i, ",)", &col)) return false;
+    out->columns.push_back(col);
+    if (expectChar(sql, i, ')')) break;
+    if (!expectChar(sql, i, ',')) return false;
+  }
+  skipBlanks(sql, i);
+  if (!keyword(sql, i, "values") || !expectChar(sql, i, '(')) return false;
+  for (size_t k = 0; k < out->columns.size(); ++k) {
+    if (k && !expectChar(sql, i, ',')) return false;
+    if (!expectChar(sql, i, '?')) return false;
+  }
+  if (!expectChar(sql, i, ')')) return false;
+  skipBlanks(sql, i);
+  if (i < sql.size() && sql[i] == ';') ++i;
+  skipBlanks(sql, i);
+  return i == sql.size();
+}
+
+bool startsWithInsert(const std::string& sql) {
+  size_t i = 0;
+  skipBlanks(sql, i);
+  return keyword(sql, i, "insert");
+}
 
 // Reads the rows message that comes next into `row`; false at the end.
 bool readRow(ReaderProcess& reader, size_t width, std::vector<Value>& row) {
@@ -218,12 +286,27 @@ class AccessBackend : public Backend {
     query(sql);
   }
 
-  std::unique_ptr<Statement> prepare(const std::string&) override { readOnly(); }
+  std::unique_ptr<Statement> prepare(const std::string& sql) override;
 
-  // Nothing is written, so there is nothing to keep together.
-  void begin() override {}
-  void commit() override {}
-  void rollback() override {}
+  // The copy is made at the first row, so a transaction without rows
+  // costs nothing.
+  void begin() override { inTransaction_ = true; }
+  void commit() override {
+    inTransaction_ = false;
+    std::unique_ptr<AccessWriteSession> s = std::move(session_);
+    if (s) s->commit();
+  }
+  void rollback() override {
+    inTransaction_ = false;
+    std::unique_ptr<AccessWriteSession> s = std::move(session_);
+    if (s) s->rollback();
+  }
+
+  AccessWriteSession& session() {
+    if (!session_) session_ = std::make_unique<AccessWriteSession>(file_);
+    return *session_;
+  }
+  bool inTransaction() const { return inTransaction_; }
 
   std::unique_ptr<TableBrowser> browse(const std::string& sql) override {
     if (!onlyReads(sql)) return nullptr;
@@ -235,7 +318,69 @@ class AccessBackend : public Backend {
  private:
   std::string file_;
   std::vector<std::string> tables_;  // as last listed, to read bare names
+  bool inTransaction_ = false;
+  std::unique_ptr<AccessWriteSession> session_;
 };
+
+// One row per run of the migration's insert. The columns are resolved
+// against the table's definition at the first run.
+class AccessInsert : public Statement {
+ public:
+  AccessInsert(AccessBackend& backend, Insert insert)
+      : backend_(backend), insert_(std::move(insert)) {}
+
+  int parameterCount() const override { return static_cast<int>(insert_.columns.size()); }
+
+  void execute(const std::vector<Value>& params) override {
+    const bool own = !backend_.inTransaction();
+    try {
+      access::TableWriter& table = backend_.session().table(insert_.table);
+      if (positions_.empty()) resolve(table.def());
+      if (params.size() != positions_.size())
+        throw Error("插入语句的参数个数与字段个数不符");
+      values_.assign(table.def().columns.size(), nullptr);
+      for (size_t i = 0; i < positions_.size(); ++i) values_[positions_[i]] = &params[i];
+      try {
+        table.append(values_);
+      } catch (const access::FormatError& e) {
+        // Part of the row may be on its pages: the copy is lost.
+        backend_.session().markBroken(std::string("写入时发现文件结构有问题：") + e.what());
+        throw;
+      }
+      ++done_;
+      if (own) backend_.commit();
+    } catch (const Error& e) {
+      if (own) backend_.rollback();
+      throw StatementError(e.what(), done_);
+    }
+  }
+
+ private:
+  void resolve(const access::TableDef& def) {
+    for (const std::string& name : insert_.columns) {
+      const access::Column* c = def.column(name);
+      if (!c) throw Error("表“" + insert_.table + "”没有字段“" + name + "”");
+      const size_t pos = static_cast<size_t>(c - def.columns.data());
+      if (std::find(positions_.begin(), positions_.end(), pos) != positions_.end())
+        throw Error("插入语句中字段“" + name + "”出现了两次");
+      positions_.push_back(pos);
+    }
+  }
+
+  AccessBackend& backend_;
+  Insert insert_;
+  std::vector<size_t> positions_;  // in the table's columns, by parameter
+  std::vector<const Value*> values_;
+  int64_t done_ = 0;
+};
+
+std::unique_ptr<Statement> AccessBackend::prepare(const std::string& sql) {
+  if (!startsWithInsert(sql)) readOnly();
+  Insert insert;
+  if (!parseInsert(sql, &insert))
+    throw Error("Access 文件只能这样追加行：insert into 表名(字段, …) values(?, …)；无法执行“" + sql + "”");
+  return std::make_unique<AccessInsert>(*this, std::move(insert));
+}
 
 }  // namespace
 

@@ -126,7 +126,8 @@ TEST(AccessBackend, WritesAreRefusedAndTheFileIsUnchanged) {
   Command insert("ADOCommand1", &conn);
   insert.setCommandText("insert into Shippers (CompanyName, Phone) values (:a, :b)");
   insert.parameters()[0].value = Value::fromText("New");
-  EXPECT_EQ(errorOf([&] { insert.execute(); }), kAccessReadOnlyMessage);
+  // Rows go only into Jet 4 and ACE files.
+  EXPECT_NE(errorOf([&] { insert.execute(); }).find("Access 97"), std::string::npos);
   for (const char* sql : {"delete from Shippers", "update Shippers set Phone = '1'",
                           "drop table Shippers", "create table t (a int)",
                           "select * into Copy from Shippers", "anything at all"})

@@ -1,6 +1,8 @@
 // Row splitting (row.h).
 #include "data/access/format/row.h"
 
+#include <algorithm>
+
 #include "data/access/format/bytes.h"
 #include "data/access/format/usage_map.h"
 
@@ -45,6 +47,61 @@ bool crackRow(const TableDef& def, const uint8_t* row, uint32_t length,
     f.null = false;
   }
   return true;
+}
+
+uint32_t maxRowSize(uint32_t pageSize) { return pageSize - datapage::kRowTable - 2; }
+
+bool composeRow(const TableDef& def, const std::vector<FieldValue>& fields, uint32_t pageSize,
+                std::string* row) {
+  uint32_t columns = std::max<uint32_t>(def.maxColumns, static_cast<uint32_t>(def.columns.size()));
+  uint32_t slots = def.variableColumns;
+  for (const Column& c : def.columns) {
+    columns = std::max<uint32_t>(columns, c.number + 1u);
+    if (!c.fixed() && c.type != kColBool) slots = std::max<uint32_t>(slots, c.varIndex + 1u);
+  }
+  const uint32_t fixedEnd = 2 + def.fixedSize();
+  // Variable data by slot; a slot no column uses stays empty.
+  std::vector<const std::string*> bySlot(slots, nullptr);
+  std::string& r = *row;
+  r.assign(fixedEnd, '\0');
+  put16(reinterpret_cast<uint8_t*>(&r[0]), static_cast<uint16_t>(columns));
+  const uint32_t maskLen = (columns + 7) / 8;
+  std::string mask(maskLen, '\0');
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const Column& c = def.columns[i];
+    const FieldValue& f = fields[i];
+    if (c.type == kColBool) {
+      if (f.yes) mask[c.number / 8] = static_cast<char>(mask[c.number / 8] | (1 << (c.number % 8)));
+      continue;
+    }
+    if (f.null) continue;
+    mask[c.number / 8] = static_cast<char>(mask[c.number / 8] | (1 << (c.number % 8)));
+    if (c.fixed()) {
+      // A fixed column takes exactly its length; shorter values are padded.
+      const size_t n = std::min<size_t>(f.bytes.size(), c.length);
+      std::copy(f.bytes.data(), f.bytes.data() + n, &r[2 + c.fixedOffset]);
+    } else {
+      bySlot[c.varIndex] = &f.bytes;
+    }
+  }
+  std::vector<uint16_t> starts(slots);
+  for (uint32_t s = 0; s < slots; ++s) {
+    starts[s] = static_cast<uint16_t>(r.size());
+    if (bySlot[s]) r += *bySlot[s];
+    if (r.size() > pageSize) return false;
+  }
+  const uint16_t eod = static_cast<uint16_t>(r.size());
+  uint8_t two[2];
+  put16(two, eod);
+  r.append(reinterpret_cast<char*>(two), 2);
+  for (uint32_t s = slots; s-- > 0;) {
+    put16(two, starts[s]);
+    r.append(reinterpret_cast<char*>(two), 2);
+  }
+  put16(two, static_cast<uint16_t>(slots));
+  r.append(reinterpret_cast<char*>(two), 2);
+  r += mask;
+  return r.size() <= maxRowSize(pageSize);
 }
 
 namespace {

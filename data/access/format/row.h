@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "data/access/format/table_def.h"
@@ -27,6 +28,23 @@ struct FieldSpan {
 // False when the row's own tables point outside it.
 bool crackRow(const TableDef& def, const uint8_t* row, uint32_t length,
               std::vector<FieldSpan>* fields);
+
+// What a row holds for one column when it is written: nothing (NULL), or
+// the stored bytes (value_codec.h; for memo and OLE the 12-byte long-value
+// header and what follows it in the row). Yes/No: `yes`.
+struct FieldValue {
+  bool null = true;
+  bool yes = false;
+  std::string bytes;
+};
+
+// Lays out a row of `def` from one FieldValue per column of def.columns.
+// False when the row would not fit on an empty page.
+bool composeRow(const TableDef& def, const std::vector<FieldValue>& fields, uint32_t pageSize,
+                std::string* row);
+
+// The most a row may take on a page of `pageSize` bytes, its slot included.
+uint32_t maxRowSize(uint32_t pageSize);
 
 // Calls `fn` for every live row of the table, in page order, with the
 // bytes of the row (a moved row where it now lives, at its original

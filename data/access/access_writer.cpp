@@ -1,0 +1,226 @@
+// Write sessions on Access files (access_writer.h).
+#include "data/access/access_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "data/access/format/catalog.h"
+#include "data/access/format/checker.h"
+#include "data/error.h"
+
+namespace vov {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string folderOf(const std::string& path) {
+  const fs::path p(path);
+  return p.has_parent_path() ? p.parent_path().string() : std::string(".");
+}
+
+[[noreturn]] void fail(const std::string& what, const std::string& path) {
+  throw Error(what + "“" + path + "”：" + std::strerror(errno));
+}
+
+void writeAll(int fd, const char* p, size_t n, const std::string& path) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) fail("无法写入", path);
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+}
+
+// Copies `from` into the open file `to`.
+void copyInto(const std::string& from, int to, const std::string& toPath) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) fail("无法读取", from);
+  std::string buf(1 << 20, '\0');
+  for (;;) {
+    ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      ::close(in);
+      errno = e;
+      fail("无法读取", from);
+    }
+    if (n == 0) break;
+    writeAll(to, buf.data(), static_cast<size_t>(n), toPath);
+  }
+  ::close(in);
+}
+
+// A new file beside `path`, with its mode; returns its name and open fd.
+int makeTemp(const std::string& path, const char* tag, mode_t mode, std::string* name) {
+  const fs::path p(path);
+  std::string pattern = (fs::path(folderOf(path)) / ("." + p.filename().string() + tag + "XXXXXX")).string();
+  int fd = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) fail("无法在文件所在的文件夹中创建临时文件，写入", path);
+  *name = pattern;
+  if (fchmod(fd, mode & 07777) != 0) {
+    // Keeping the mode matters more than the copy: give up.
+    int e = errno;
+    ::close(fd);
+    ::unlink(pattern.c_str());
+    errno = e;
+    fail("无法设置临时文件的权限", pattern);
+  }
+  return fd;
+}
+
+void syncFolder(const std::string& path) {
+  int fd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    ::close(fd);
+  }
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+std::string firstProblems(const access::CheckReport& r) {
+  std::string s;
+  for (size_t i = 0; i < r.problems.size() && i < 3; ++i) s += (i ? "；" : "") + r.problems[i];
+  if (r.problems.size() > 3) s += "；等 " + std::to_string(r.problems.size()) + " 处";
+  return s;
+}
+
+}  // namespace
+
+std::string accessLockFile(const std::string& path) {
+  const fs::path p(path);
+  for (const char* ext : {".ldb", ".laccdb"}) {
+    fs::path lock = p;
+    lock.replace_extension(ext);
+    std::error_code ec;
+    if (fs::exists(lock, ec)) return lock.string();
+  }
+  return {};
+}
+
+AccessWriteSession::AccessWriteSession(const std::string& path) : path_(path) {
+  const std::string lock = accessLockFile(path);
+  if (!lock.empty())
+    throw Error("数据库“" + path + "”正由 Access 打开（锁定文件“" + lock +
+                "”存在），不能写入；请先在 Access 中关闭它。若 Access 并未运行，可删除这个锁定文件后再试");
+  if (::stat(path.c_str(), &original_) != 0) fail("无法读取", path);
+  {
+    access::PageFile probe(path, false);
+    const std::string why = probe.format().whyNotWritable();
+    if (!why.empty()) throw Error("数据库“" + path + "”" + why);
+    const access::CheckReport before = access::checkFile(probe);
+    if (!before.ok())
+      throw Error("数据库“" + path + "”的结构有问题，为免损坏，本程序不向它写入：" + firstProblems(before));
+  }
+  int fd = makeTemp(path, ".vovarize-", original_.st_mode, &temp_);
+  try {
+    copyInto(path, fd, temp_);
+    if (::close(fd) != 0) fail("无法写入", temp_);
+    fd = -1;
+    file_ = std::make_unique<access::PageFile>(temp_, true);
+    pages_ = std::make_unique<access::PageAllocator>(*file_);
+  } catch (...) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp_.c_str());
+    throw;
+  }
+  open_ = true;
+}
+
+AccessWriteSession::~AccessWriteSession() {
+  if (open_) discard();
+}
+
+access::TableWriter& AccessWriteSession::table(const std::string& name) {
+  if (!open_) throw Error("写入已经结束");
+  auto it = tables_.find(name);
+  if (it != tables_.end()) return *it->second;
+  const access::CatalogEntry entry = access::findTable(*file_, name);
+  if (entry.systemTable()) throw Error("“" + entry.name + "”是 Access 的系统表，不能写入");
+  const access::TableDef def = access::readTableDef(*file_, entry.definitionPage());
+  uint64_t live = 0;
+  access::scanRows(*file_, def, [&](access::RowPointer, const uint8_t*, uint32_t) { ++live; });
+  exactBefore_[def.page] = live == def.rowCount;
+  auto writer = std::make_unique<access::TableWriter>(*file_, *pages_, entry.definitionPage(),
+                                                      entry.name, nullptr);
+  return *tables_.emplace(name, std::move(writer)).first->second;
+}
+
+void AccessWriteSession::commit() {
+  if (!open_) return;
+  try {
+    if (!broken_.empty()) throw Error(broken_);
+    for (auto& [name, t] : tables_) t->finish();
+    pages_->finish();
+    file_->flush(true);
+    file_.reset();
+    // What the disk now holds, read afresh.
+    {
+      access::PageFile written(temp_, false);
+      access::CheckOptions options;
+      for (auto& [page, exact] : exactBefore_)
+        if (exact) options.exactRowCounts.push_back(page);
+      const access::CheckReport r = access::checkFile(written, options);
+      if (!r.ok()) throw Error("写入后的检查发现问题：" + firstProblems(r));
+    }
+    struct stat now;
+    if (::stat(path_.c_str(), &now) != 0 || !sameFile(now, original_))
+      throw Error("数据库在写入期间被别的程序改动过");
+    // The previous file stays as <name>.bak: linked, or copied where the
+    // file system has no links, then renamed over an older .bak.
+    const std::string bak = path_ + ".bak";
+    std::string bakTemp;
+    int fd = makeTemp(path_, ".bak-", original_.st_mode, &bakTemp);
+    ::close(fd);
+    ::unlink(bakTemp.c_str());
+    if (::link(path_.c_str(), bakTemp.c_str()) != 0) {
+      fd = makeTemp(path_, ".bak-", original_.st_mode, &bakTemp);
+      try {
+        copyInto(path_, fd, bakTemp);
+        if (fsync(fd) != 0 || ::close(fd) != 0) fail("无法写入", bakTemp);
+      } catch (...) {
+        ::unlink(bakTemp.c_str());
+        throw;
+      }
+    }
+    if (::rename(bakTemp.c_str(), bak.c_str()) != 0) {
+      int e = errno;
+      ::unlink(bakTemp.c_str());
+      errno = e;
+      fail("无法保留原文件为", bak);
+    }
+    if (::chown(temp_.c_str(), original_.st_uid, original_.st_gid) != 0) {
+      // Only the owner or root may give a file away; the mode is kept anyway.
+    }
+    if (::rename(temp_.c_str(), path_.c_str()) != 0) fail("无法替换", path_);
+    syncFolder(path_);
+    open_ = false;
+  } catch (...) {
+    discard();
+    throw;
+  }
+}
+
+void AccessWriteSession::rollback() {
+  if (open_) discard();
+}
+
+void AccessWriteSession::discard() {
+  tables_.clear();
+  pages_.reset();
+  file_.reset();
+  ::unlink(temp_.c_str());
+  open_ = false;
+}
+
+}  // namespace vov

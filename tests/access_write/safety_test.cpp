@@ -1,0 +1,153 @@
+// The user's file is never changed in place: rollbacks, refusals, failures
+// and kills leave it as it was; a commit keeps it as <name>.bak.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "data/access/access_backend.h"
+#include "data/access/format/catalog.h"
+#include "data/access/format/table_def.h"
+#include "data/access/format/usage_map.h"
+#include "data/connection_string.h"
+#include "data/engine.h"
+#include "data/error.h"
+#include "tests/access_write/write_support.h"
+#include "tests/support/test_support.h"
+
+namespace vov::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> folder(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<Value> aRow(int i) {
+  return {Value::fromInt(i), Value(), Value(), Value(), Value::fromText("memo"), Value::fromText("t")};
+}
+const std::vector<std::string> kCols = {"IDCol", "DateTimeCol", "DateCol", "TimeCol", "LongTextCol",
+                                        "ShortTextCol"};
+
+TEST(AccessWriteSafety, RollbackLeavesTheFileAndTheFolderAsTheyWere) {
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/DateTestDatabase.mdb");
+  const std::string before = readFile(path);
+  Connection conn("ADOConnection1new");
+  conn.setConnectionString(buildConnectionString(path));
+  Command insert("ADOCommand1", &conn);
+  insert.setCommandText("insert into [DateTest]([IDCol]) values(:kh0)");
+  conn.beginTransaction();
+  insert.parameters()[0].value = Value::fromInt(5);
+  insert.execute();
+  conn.rollback();
+  EXPECT_EQ(readFile(path), before);
+  EXPECT_EQ(folder(dir), std::vector<std::string>{"DateTestDatabase.mdb"});
+  // Closing the connection in the middle of a transaction rolls back too.
+  conn.beginTransaction();
+  insert.execute();
+  conn.close();
+  EXPECT_EQ(readFile(path), before);
+  EXPECT_EQ(folder(dir), std::vector<std::string>{"DateTestDatabase.mdb"});
+}
+
+TEST(AccessWriteSafety, CommitKeepsThePreviousFileAsBakWithItsPermissions) {
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/DateTestDatabase.mdb");
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  const std::string first = readFile(path);
+  ASSERT_EQ(appendRows(path, "DateTest", kCols, {aRow(100)}), "");
+  EXPECT_EQ(readFile(path + ".bak"), first);
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  const std::string second = readFile(path);
+  ASSERT_EQ(appendRows(path, "DateTest", kCols, {aRow(101)}), "");
+  EXPECT_EQ(readFile(path + ".bak"), second);  // the newest previous file
+  EXPECT_EQ(folder(dir), (std::vector<std::string>{"DateTestDatabase.mdb", "DateTestDatabase.mdb.bak"}));
+  EXPECT_EQ(storedCount(path, "DateTest"), 8);
+}
+
+TEST(AccessWriteSafety, RefusalsComeBeforeAnythingIsWritten) {
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/DateTestDatabase.mdb");
+  const std::string before = readFile(path);
+  writeFile(dir.file("DateTestDatabase.ldb"), "");
+  std::string error = appendRows(path, "DateTest", kCols, {aRow(1)});
+  EXPECT_NE(error.find("正由 Access 打开"), std::string::npos) << error;
+  EXPECT_NE(error.find("DateTestDatabase.ldb"), std::string::npos) << error;
+  fs::remove(dir.file("DateTestDatabase.ldb"));
+
+  EXPECT_NE(appendRows(path, "NoSuchTable", {"a"}, {{Value::fromInt(1)}}).find("找不到表"), std::string::npos);
+  EXPECT_NE(appendRows(path, "DateTest", {"Nope"}, {{Value::fromInt(1)}}).find("没有字段“Nope”"),
+            std::string::npos);
+  EXPECT_NE(appendRows(path, "MSysObjects", {"Id"}, {{Value::fromInt(1)}}).find("系统表"), std::string::npos);
+  EXPECT_EQ(readFile(path), before);
+
+  const std::string jet3 = copyTestData(dir, "access/nwind.mdb");
+  const std::string jet3Before = readFile(jet3);
+  EXPECT_NE(appendRows(jet3, "Shippers", {"CompanyName"}, {{Value::fromText("x")}}).find("Access 97"),
+            std::string::npos);
+  EXPECT_EQ(readFile(jet3), jet3Before);
+
+  // A file the checker finds fault with is not written at all.
+  std::string damaged = before;
+  {
+    access::PageFile f(path, false);
+    const access::TableDef def = access::readTableDef(f, access::findTable(f, "DateTest").definitionPage());
+    const uint32_t page = access::UsageMap::read(f, def.ownedPages).pages().at(0);
+    damaged[page * 4096 + 2] = '\x01';  // its free-space count
+  }
+  const std::string bad = dir.file("bad.mdb");
+  writeFile(bad, damaged);
+  EXPECT_NE(appendRows(bad, "DateTest", kCols, {aRow(1)}).find("结构有问题"), std::string::npos);
+  EXPECT_EQ(readFile(bad), damaged);
+  EXPECT_FALSE(fs::exists(bad + ".bak"));
+}
+
+// A writer killed in the middle of a long append leaves the original whole.
+TEST(AccessWriteSafety, AKillDuringTheAppendLeavesTheOriginalUntouched) {
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/DateTestDatabase.mdb");
+  const std::string before = readFile(path);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Appends until killed; the commit never comes.
+    Connection conn("ADOConnection1new");
+    conn.setConnectionString(buildConnectionString(path));
+    Command insert("ADOCommand1", &conn);
+    insert.setCommandText("insert into [DateTest]([IDCol],[LongTextCol]) values(:kh0,:kh1)");
+    conn.beginTransaction();
+    for (int i = 0;; ++i) {
+      insert.parameters()[0].value = Value::fromInt(i);
+      insert.parameters()[1].value = Value::fromText(std::string(5000, 'k'));
+      insert.execute();
+    }
+  }
+  // Wait until the copy exists and has grown, then kill.
+  for (int i = 0; i < 300; ++i) {
+    usleep(20000);
+    bool growing = false;
+    for (const std::string& n : folder(dir))
+      if (n.find(".vovarize-") != std::string::npos && fs::file_size(dir.file(n)) > before.size()) growing = true;
+    if (growing) break;
+  }
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(readFile(path), before);
+  EXPECT_EQ(checkerProblems(path), "");
+  EXPECT_FALSE(fs::exists(path + ".bak"));
+}
+
+}  // namespace
+}  // namespace vov::test
