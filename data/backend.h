@@ -138,6 +138,11 @@ class Backend {
   virtual std::vector<FieldInfo> tableFields(const std::string& table) = 0;
 
   virtual std::unique_ptr<Cursor> query(const std::string& sql) = 0;
+  // The same for rows that are only to be read (the old rows of a migration
+  // or an export): an engine that can keep the statement from writing (a
+  // read-only transaction, a read-only statement check) does, and refuses
+  // one that would write.
+  virtual std::unique_ptr<Cursor> readQuery(const std::string& sql) { return query(sql); }
   // Runs a statement without parameters and drops any result.
   virtual void execute(const std::string& sql) = 0;
   virtual std::unique_ptr<Statement> prepare(const std::string& sql) = 0;
@@ -164,6 +169,10 @@ class Backend {
   virtual void begin() = 0;
   virtual void commit() = 0;
   virtual void rollback() = 0;
+  // Whether the transaction begin() started still stands. An engine may end
+  // it on its own after a grave error (a full disk, an I/O error, no memory,
+  // a lost connection), and with it every change made in it.
+  virtual bool inTransaction() { return true; }
 
   // A browser when `sql` reads one whole table ("select * from <table>",
   // the name bare or quoted, an optional ";"), else nullptr.

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "data/error.h"
+#include "data/error_context.h"
 #include "data/markers.h"
 #include "data/text_driver.h"
 #include "data/text_util.h"
@@ -135,7 +136,7 @@ void DataSet::open() {
   if (browser_) {
     infos_ = browser_->fields();
   } else {
-    cursor_ = b.query(commandText_);
+    cursor_ = readOnly_ ? b.readQuery(commandText_) : b.query(commandText_);
     infos_ = cursor_->fields();
   }
   row_.assign(infos_.size(), Value());
@@ -224,7 +225,7 @@ const Field* DataSet::findField(const std::string& fieldName) const {
 
 const Field& DataSet::fieldByName(const std::string& fieldName) const {
   const Field* f = findField(fieldName);
-  if (!f) throw Error(name_ + ": Field '" + fieldName + "' not found");
+  if (!f) throw Error(name_ + ": Field '" + echo(fieldName) + "' not found");
   return *f;
 }
 

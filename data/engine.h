@@ -107,6 +107,9 @@ class DataSet {
   // The preview data sets of the main window read whole tables through a
   // browser, so the grid can show any row without reading all of them.
   void setBrowsable(bool b) { browsable_ = b; }
+  // Rows that are only read (the old rows of a migration): the engine is
+  // asked to keep the statement from writing (Backend::readQuery).
+  void setReadOnly(bool r) { readOnly_ = r; }
 
   // Runs the statement exactly as written (no marker scan) and stands on
   // the first row.
@@ -139,6 +142,7 @@ class DataSet {
   Connection* connection_;
   std::string commandText_;
   bool browsable_ = false;
+  bool readOnly_ = false;
   bool active_ = false;
   bool eof_ = true;
   std::unique_ptr<Cursor> cursor_;
