@@ -3,10 +3,18 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <chrono>
+#include <cstring>
 #include <map>
+#include <thread>
 
 #include "data/error.h"
+#include "data/error_context.h"
+#include "data/interrupt.h"
 #include "data/simple_select.h"
 #include "data/text_util.h"
 
@@ -143,7 +151,60 @@ namespace {
 
 class SqliteBackend;
 
-[[noreturn]] void fail(sqlite3* db) { throw Error(sqlite3_errmsg(db)); }
+constexpr char kInUse[] = "数据库文件正被其他程序使用，请关闭那个程序后再试";
+
+// The engine's message; a lock another program holds is said plainly, and
+// a stop the user asked for ends the command quietly.
+[[noreturn]] void fail(sqlite3* db, const char* text = nullptr) {
+  const int code = sqlite3_errcode(db);
+  if ((code == SQLITE_INTERRUPT || code == SQLITE_BUSY) && interruptRequested()) throw Abort();
+  std::string message = text ? text : sqlite3_errmsg(db);
+  if (code == SQLITE_BUSY) throw Error(std::string(kInUse) + "（" + message + "）");
+  throw Error(message);
+}
+
+// How long one connection waits for locks that other programs hold.
+// Outside a transaction each wait may last kLockWaitMs. Inside one, all
+// waits together may: a writer whose file another program keeps reading
+// would otherwise sit out the wait again for every page it has to move to
+// the file. Once the time is spent, the transaction's pages stay in memory
+// (up to kHeldPagesBytes), and a lock it cannot do without fails at once.
+// The commit gets a fresh wait of its own.
+constexpr int kLockWaitMs = 5000;
+constexpr sqlite3_int64 kHeldPagesBytes = 256ll << 20;
+
+struct LockWaits {
+  bool inTransaction = false;
+  int spentMs = 0;      // this transaction's, or this attempt's outside one
+  bool gaveUp = false;  // a wait in this transaction ran out
+  bool spillOff = false;
+  bool reading = false;  // a cursor steps: a stop request may cut it short
+
+  void fresh() {
+    spentMs = 0;
+    gaveUp = false;
+  }
+};
+
+int onBusy(void* p, int count) {
+  auto* w = static_cast<LockWaits*>(p);
+  if (interruptRequested()) return 0;
+  if (!w->inTransaction && count == 0) w->spentMs = 0;
+  if (w->gaveUp || w->spentMs >= kLockWaitMs) {
+    if (w->inTransaction) w->gaveUp = true;
+    return 0;
+  }
+  const int ms = count < 10 ? 1 : count < 40 ? 5 : 20;
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  w->spentMs += ms;
+  return 1;
+}
+
+// Long reads end when the user asks to stop; writes are never cut short,
+// since an interrupted insert would take the whole transaction with it.
+int onProgress(void* p) {
+  return static_cast<LockWaits*>(p)->reading && interruptRequested() ? 1 : 0;
+}
 
 Value columnValue(sqlite3_stmt* st, int i) {
   switch (sqlite3_column_type(st, i)) {
@@ -196,15 +257,50 @@ void bindValue(sqlite3* db, sqlite3_stmt* st, int i, const Value& v) {
   if (rc != SQLITE_OK) fail(db);
 }
 
+// What follows a statement's end: blanks, comments and semicolons are
+// nothing; anything else is a second statement, which would never run.
+std::string secondStatement(const char* p) {
+  for (;;) {
+    while (*p == ';' || std::isspace(static_cast<unsigned char>(*p))) ++p;
+    if (p[0] == '-' && p[1] == '-') {
+      while (*p && *p != '\n') ++p;
+    } else if (p[0] == '/' && p[1] == '*') {
+      const char* end = std::strstr(p + 2, "*/");
+      if (!end) return std::string();  // an open comment runs to the end
+      p = end + 2;
+    } else {
+      return p;
+    }
+  }
+}
+
+enum class Kind {
+  Own,        // the program's own statement
+  Prepared,   // kept and run many times, its parameters bound each time
+  Query,      // a query as the user wrote it: one statement, no parameters
+};
+
 class Stmt {
  public:
-  Stmt(sqlite3* db, const std::string& sql, bool persistent = false) : db_(db) {
+  Stmt(sqlite3* db, const std::string& sql, Kind kind = Kind::Own) : db_(db) {
     const char* tail = nullptr;
     if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size() + 1),
-                           persistent ? SQLITE_PREPARE_PERSISTENT : 0, &st_,
+                           kind == Kind::Prepared ? SQLITE_PREPARE_PERSISTENT : 0, &st_,
                            &tail) != SQLITE_OK)
       fail(db);
     if (!st_) throw Error("语句为空");
+    if (kind != Kind::Query) return;
+    std::string rest = secondStatement(tail);
+    if (!rest.empty()) {
+      sqlite3_finalize(st_);
+      throw Error("筛选条件有误：分号后面不能再有语句（“" + echo(rest) + "”）");
+    }
+    if (sqlite3_bind_parameter_count(st_) > 0) {
+      const char* name = sqlite3_bind_parameter_name(st_, 1);
+      std::string shown = name ? name : "?";
+      sqlite3_finalize(st_);
+      throw Error("筛选条件有误：其中的“" + echo(shown) + "”是参数，没有可以代入的值");
+    }
   }
   ~Stmt() { sqlite3_finalize(st_); }
   Stmt(const Stmt&) = delete;
@@ -229,11 +325,21 @@ class Stmt {
 
 class SqliteCursor : public Cursor {
  public:
-  SqliteCursor(std::unique_ptr<Stmt> st, std::vector<FieldInfo> fields)
-      : st_(std::move(st)), fields_(std::move(fields)) {}
+  SqliteCursor(std::unique_ptr<Stmt> st, std::vector<FieldInfo> fields, LockWaits* waits)
+      : st_(std::move(st)), fields_(std::move(fields)), waits_(waits) {}
   const std::vector<FieldInfo>& fields() const override { return fields_; }
   bool next(std::vector<Value>& row) override {
-    if (done_ || !st_->step()) {
+    if (done_) return false;
+    waits_->reading = true;
+    bool more;
+    try {
+      more = st_->step();
+    } catch (...) {
+      waits_->reading = false;
+      throw;
+    }
+    waits_->reading = false;
+    if (!more) {
       done_ = true;
       return false;
     }
@@ -255,6 +361,7 @@ class SqliteCursor : public Cursor {
  private:
   std::unique_ptr<Stmt> st_;
   std::vector<FieldInfo> fields_;
+  LockWaits* waits_;
   bool done_ = false;
 };
 
@@ -272,10 +379,25 @@ bool partialChangesPossible(sqlite3* db) {
   return st.step();
 }
 
+// The columns SQLite names in "UNIQUE constraint failed: t.a, t.b".
+std::vector<std::string> violatedKey(const std::string& message) {
+  static const std::string head = "UNIQUE constraint failed: ";
+  std::vector<std::string> columns;
+  if (message.compare(0, head.size(), head) != 0) return columns;
+  size_t at = head.size();
+  while (at < message.size()) {
+    size_t comma = message.find(", ", at);
+    if (comma == std::string::npos) comma = message.size();
+    columns.push_back(message.substr(at, comma - at));
+    at = comma + 2;
+  }
+  return columns;
+}
+
 class SqliteStatement : public Statement {
  public:
-  SqliteStatement(sqlite3* db, const std::string& sql)
-      : db_(db), st_(db, sql, true) {}
+  SqliteStatement(sqlite3* db, const std::string& sql, LockWaits* waits)
+      : db_(db), st_(db, sql, Kind::Prepared), waits_(waits) {}
   int parameterCount() const override { return sqlite3_bind_parameter_count(st_.get()); }
 
   bool setRunPolicy(const RunPolicy& policy) override {
@@ -297,6 +419,7 @@ class SqliteStatement : public Statement {
     const int count = parameterCount();
     const int n = std::min(static_cast<int>(params.size()), count);
     try {
+      if (waits_->gaveUp) holdPagesInMemory();
       for (int i = 0; i < n; ++i) bindValue(db_, st, i + 1, params[static_cast<size_t>(i)]);
       // Unfilled parameters must not keep pointers into the last run's values.
       for (int i = n; i < count; ++i) sqlite3_bind_null(st, i + 1);
@@ -311,7 +434,9 @@ class SqliteStatement : public Statement {
         refused_.push_back({run, e.what()});
         return;
       }
-      throw StatementError(e.what(), runs_);
+      StatementError failure(e.what(), runs_);
+      failure.keyColumns = violatedKey(e.what());
+      throw failure;
     }
     const bool changed = sqlite3_changes(db_) != 0;
     if (fence_) fence_->close();
@@ -324,13 +449,30 @@ class SqliteStatement : public Statement {
   }
 
  private:
+  // Another program holds the file: the pages wait in memory for the
+  // commit instead of each sitting out a lock wait, up to a bound.
+  void holdPagesInMemory() {
+    if (!waits_->spillOff) {
+      char* err = nullptr;
+      if (sqlite3_exec(db_, "PRAGMA cache_spill=OFF", nullptr, nullptr, &err) == SQLITE_OK)
+        waits_->spillOff = true;
+      sqlite3_free(err);
+    }
+    if (runs_ % 256 != 0) return;
+    int used = 0, highest = 0;
+    sqlite3_db_status(db_, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0);
+    if (used > kHeldPagesBytes)
+      throw Error(std::string(kInUse) + "（其间要写入的行已在内存中积累了 " +
+                  std::to_string(kHeldPagesBytes >> 20) + " MB，无法再等）");
+  }
+
   // A savepoint around each run, for the databases that need one.
   class Fence {
    public:
     explicit Fence(sqlite3* db)
-        : open_(db, "savepoint vov_row", true),
-          undo_(db, "rollback to vov_row", true),
-          close_(db, "release vov_row", true) {}
+        : open_(db, "savepoint vov_row", Kind::Prepared),
+          undo_(db, "rollback to vov_row", Kind::Prepared),
+          close_(db, "release vov_row", Kind::Prepared) {}
     void open() { run(open_); }
     void undo() {
       run(undo_);
@@ -348,6 +490,7 @@ class SqliteStatement : public Statement {
 
   sqlite3* db_;
   Stmt st_;
+  LockWaits* waits_;
   RunPolicy policy_;
   std::unique_ptr<Fence> fence_;
   std::vector<RefusedRun> refused_;
@@ -611,7 +754,10 @@ class SqliteRowCheck : public RowCheck {
 
 class SqliteBackend : public Backend {
  public:
-  explicit SqliteBackend(sqlite3* db) : db_(db) {}
+  explicit SqliteBackend(sqlite3* db) : db_(db) {
+    sqlite3_busy_handler(db_, onBusy, &waits_);
+    sqlite3_progress_handler(db_, 10000, onProgress, &waits_);
+  }
   ~SqliteBackend() override { sqlite3_close_v2(db_); }
 
   std::string quoteName(const std::string& name) const override { return quote(name); }
@@ -628,27 +774,16 @@ class SqliteBackend : public Backend {
   std::vector<FieldInfo> tableFields(const std::string& table) override {
     shapes_.erase(table);
     const TableShape& shape = tableShape(table);
-    if (!shape.exists) throw Error("no such table: " + table);
+    if (!shape.exists) throw Error("no such table: " + echo(table));
     return shape.fields;
   }
 
   std::unique_ptr<Cursor> query(const std::string& sql) override {
-    shapes_.clear();
-    auto st = std::make_unique<Stmt>(db_, sql);
-    sqlite3_stmt* s = st->get();
-    const int n = sqlite3_column_count(s);
-    std::vector<FieldInfo> fields;
-    fields.reserve(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) {
-      const char* name = sqlite3_column_name(s, i);
-      const char* table = sqlite3_column_table_name(s, i);
-      const char* origin = sqlite3_column_origin_name(s, i);
-      const char* decl = sqlite3_column_decltype(s, i);
-      bool alias = false;
-      if (table && origin) alias = tableShape(table).rowidAlias == origin;
-      fields.push_back(sqliteFieldInfo(name ? name : "", decl ? decl : "", alias));
-    }
-    return std::make_unique<SqliteCursor>(std::move(st), std::move(fields));
+    return open(sql, false);
+  }
+
+  std::unique_ptr<Cursor> readQuery(const std::string& sql) override {
+    return open(sql, true);
   }
 
   void execute(const std::string& sql) override {
@@ -656,13 +791,13 @@ class SqliteBackend : public Backend {
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
       std::string msg = err ? err : sqlite3_errmsg(db_);
       sqlite3_free(err);
-      throw Error(msg);
+      fail(db_, msg.c_str());
     }
     shapes_.clear();  // the statement may have changed the schema
   }
 
   std::unique_ptr<Statement> prepare(const std::string& sql) override {
-    return std::make_unique<SqliteStatement>(db_, sql);
+    return std::make_unique<SqliteStatement>(db_, sql, &waits_);
   }
 
   bool supportsWriteMode(WriteMode) const override { return true; }
@@ -680,11 +815,36 @@ class SqliteBackend : public Backend {
     return SqliteRowCheck::make(db_, w);
   }
 
-  void begin() override { execute("begin"); }
-  void commit() override { execute("commit"); }
-  void rollback() override {
-    if (!sqlite3_get_autocommit(db_)) execute("rollback");
+  void begin() override {
+    execute("begin");
+    waits_.inTransaction = true;
+    waits_.fresh();
   }
+  void commit() override {
+    waits_.fresh();
+    try {
+      execute("commit");
+    } catch (...) {
+      settle();
+      throw;
+    }
+    settle();
+  }
+  void rollback() override {
+    try {
+      if (!sqlite3_get_autocommit(db_)) execute("rollback");
+      // A transaction the engine ended itself (a full disk) may leave its
+      // journal behind for the next reader to play back; that reader is
+      // this connection, now, and not another program opening the file
+      // read-only.
+      else execute("select count(*) from sqlite_master");
+    } catch (...) {
+      settle();
+      throw;
+    }
+    settle();
+  }
+  bool inTransaction() override { return !sqlite3_get_autocommit(db_); }
 
   std::unique_ptr<TableBrowser> browse(const std::string& sql) override {
     SimpleSelect sel;
@@ -701,6 +861,38 @@ class SqliteBackend : public Backend {
   }
 
  private:
+  std::unique_ptr<Cursor> open(const std::string& sql, bool readOnly) {
+    shapes_.clear();
+    auto st = std::make_unique<Stmt>(db_, sql, Kind::Query);
+    sqlite3_stmt* s = st->get();
+    if (readOnly && !sqlite3_stmt_readonly(s))
+      throw Error("只读取数据的语句不能修改数据库：“" + echo(sql) + "”");
+    const int n = sqlite3_column_count(s);
+    std::vector<FieldInfo> fields;
+    fields.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      const char* name = sqlite3_column_name(s, i);
+      const char* table = sqlite3_column_table_name(s, i);
+      const char* origin = sqlite3_column_origin_name(s, i);
+      const char* decl = sqlite3_column_decltype(s, i);
+      bool alias = false;
+      if (table && origin) alias = tableShape(table).rowidAlias == origin;
+      fields.push_back(sqliteFieldInfo(name ? name : "", decl ? decl : "", alias));
+    }
+    return std::make_unique<SqliteCursor>(std::move(st), std::move(fields), &waits_);
+  }
+
+  // After a commit or rollback, or a transaction the engine ended itself.
+  void settle() {
+    if (!sqlite3_get_autocommit(db_)) return;
+    waits_.inTransaction = false;
+    waits_.fresh();
+    if (waits_.spillOff) {
+      waits_.spillOff = false;
+      sqlite3_exec(db_, "PRAGMA cache_spill=ON", nullptr, nullptr, nullptr);
+    }
+  }
+
   struct TableShape {
     bool exists = false;
     std::string name;  // as the catalogue spells it
@@ -761,32 +953,77 @@ class SqliteBackend : public Backend {
   }
 
   sqlite3* db_;
+  LockWaits waits_;
   std::map<std::string, TableShape> shapes_;
 };
 
 }  // namespace
 
+namespace {
+
+// A "file:" address for the open options only an address can carry.
+std::string fileUri(const std::string& path) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '.' || c == '_' || c == '-' || c == '~') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += hex[c >> 4];
+      uri += hex[c & 15];
+    }
+  }
+  return uri;
+}
+
+// Opens and reads the schema, so that a damaged file fails here and not at
+// the first query. On failure `db` is closed and `why` says why.
+int openChecked(const std::string& name, int flags, sqlite3** db, std::string* why) {
+  *db = nullptr;
+  int rc = sqlite3_open_v2(name.c_str(), db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_extended_result_codes(*db, 0);
+    sqlite3_busy_timeout(*db, kLockWaitMs);
+    char* err = nullptr;
+    rc = sqlite3_exec(*db, "select count(*) from sqlite_master", nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) *why = err ? err : sqlite3_errmsg(*db);
+    sqlite3_free(err);
+  } else {
+    *why = *db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc);
+  }
+  if (rc != SQLITE_OK) {
+    sqlite3_close_v2(*db);
+    *db = nullptr;
+  }
+  return rc;
+}
+
+bool emptyOrMissing(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) != 0 || st.st_size == 0;
+}
+
+}  // namespace
+
 std::unique_ptr<Backend> openSqliteBackend(const std::string& path) {
   sqlite3* db = nullptr;
+  std::string why;
   // No SQLITE_OPEN_CREATE: a missing file must never become an empty database.
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
-  if (rc != SQLITE_OK) {
-    std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    sqlite3_close_v2(db);
-    throw Error("无法打开数据库“" + path + "”：" + msg);
+  int rc = openChecked(path, SQLITE_OPEN_READWRITE, &db, &why);
+  if (rc == SQLITE_READONLY || rc == SQLITE_CANTOPEN) {
+    // A file in a folder this user may not write: in WAL mode even a reader
+    // wants to create the files beside it, unless asked only to read.
+    std::string ignored;
+    if (openChecked(path, SQLITE_OPEN_READONLY, &db, &ignored) != SQLITE_OK &&
+        emptyOrMissing(path + "-wal")) {
+      // With no write-ahead log beside it the file alone holds every row,
+      // and no writer can start one in this folder.
+      openChecked(fileUri(path) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, &db,
+                  &ignored);
+    }
   }
-  sqlite3_extended_result_codes(db, 0);
-  sqlite3_busy_timeout(db, 5000);
-  // Reading the schema now turns a damaged file into an error at open.
-  char* err = nullptr;
-  if (sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, &err) !=
-      SQLITE_OK) {
-    std::string msg = err ? err : sqlite3_errmsg(db);
-    sqlite3_free(err);
-    sqlite3_close_v2(db);
-    throw Error("无法打开数据库“" + path + "”：" + msg);
-  }
+  if (!db) throw Error("无法打开数据库“" + echo(path, 4 * kEchoChars) + "”：" + why);
   return std::make_unique<SqliteBackend>(db);
 }
 

@@ -1,7 +1,11 @@
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -119,6 +123,108 @@ std::string runCommand(const std::string& command) {
   int status = pclose(p);
   EXPECT_EQ(status, 0) << command;
   return out;
+}
+
+FileSizeLimit::FileSizeLimit(long bytes) {
+  struct rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  savedCur_ = static_cast<long>(saved.rlim_cur);
+  savedMax_ = static_cast<long>(saved.rlim_max);
+  savedHandler_ = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = static_cast<rlim_t>(bytes);
+  EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  struct rlimit saved;
+  saved.rlim_cur = static_cast<rlim_t>(savedCur_);
+  saved.rlim_max = static_cast<rlim_t>(savedMax_);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, savedHandler_);
+}
+
+std::string onSmallDisk(const std::string& dir, int kb, const std::string& script, bool* real) {
+  // An unprivileged user may mount inside its own user namespace, where
+  // the system allows user namespaces at all.
+  static const bool canMount =
+      std::system("unshare -rm sh -c 'mount -t tmpfs -o size=16k tmpfs /mnt' >/dev/null 2>&1") == 0;
+  *real = canMount;
+  if (canMount)
+    return "unshare -rm sh -c " +
+           shellQuote("mount -t tmpfs -o size=" + std::to_string(kb) + "k tmpfs " +
+                      shellQuote(dir) + " && " + script);
+  // dash counts the limit in blocks of 512 bytes.
+  return "sh -c " + shellQuote("trap '' XFSZ; ulimit -f " + std::to_string(kb * 2) + "; " + script);
+}
+
+SqliteLockHolder::SqliteLockHolder(const std::string& path, Kind kind, int holdMs) {
+  int ready[2], release[2];
+  if (pipe(ready) != 0 || pipe(release) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return;
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(ready[0]);
+    close(release[1]);
+    sqlite3* db = nullptr;
+    const char* take = kind == Read ? "begin; select count(*) from sqlite_master;"
+                                    : "begin immediate;";
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+        sqlite3_exec(db, take, nullptr, nullptr, nullptr) != SQLITE_OK)
+      _exit(1);
+    char c = 'r';
+    if (write(ready[1], &c, 1) != 1) _exit(1);
+    if (holdMs > 0) {
+      usleep(static_cast<useconds_t>(holdMs) * 1000);
+    } else {
+      while (read(release[0], &c, 1) > 0) {
+      }
+    }
+    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+    _exit(0);
+  }
+  close(ready[1]);
+  close(release[0]);
+  pid_ = pid;
+  release_ = release[1];
+  char c = 0;
+  EXPECT_EQ(read(ready[0], &c, 1), 1) << "the holder did not take its lock on " << path;
+  close(ready[0]);
+}
+
+SqliteLockHolder::~SqliteLockHolder() {
+  if (release_ >= 0) close(release_);
+  if (pid_ > 0) {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+}
+
+CommandResult runShell(const std::string& command) {
+  CommandResult r;
+  char errName[] = "/tmp/vovarize-stderr-XXXXXX";
+  int errFd = mkstemp(errName);
+  if (errFd < 0) {
+    ADD_FAILURE() << "mkstemp failed";
+    return r;
+  }
+  close(errFd);
+  FILE* p = popen((command + " 2>" + shellQuote(errName)).c_str(), "r");
+  if (!p) {
+    ADD_FAILURE() << "cannot run " << command;
+    unlink(errName);
+    return r;
+  }
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int status = pclose(p);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.err = readFile(errName);
+  unlink(errName);
+  return r;
 }
 
 }  // namespace vov::test

@@ -48,6 +48,53 @@ std::string shellQuote(const std::string& s);
 // on standard output; fails the test when it exits with a code other than 0.
 std::string runCommand(const std::string& command);
 
+// ------------------------------------------------------------ real faults
+
+// A limit on the size of every file this process writes, standing in for a
+// full disk: a write past `bytes` fails (EFBIG) instead of raising SIGXFSZ.
+// The old limit comes back when the object goes.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  long savedCur_, savedMax_;
+  void (*savedHandler_)(int);
+};
+
+// A shell command that runs `script` (sh syntax) with the folder `dir` on a
+// disk of `kb` KB: a tmpfs mounted there in a private mount namespace where
+// the system allows one (then `*real` is true), else under a file-size limit
+// on everything the script writes (as FileSizeLimit).
+std::string onSmallDisk(const std::string& dir, int kb, const std::string& script, bool* real);
+
+// Another process holding a transaction on an SQLite file: a read
+// transaction (a shared lock) or a write transaction (a reserved lock).
+// The constructor returns once the lock is held; it is let go after
+// `holdMs` milliseconds, or when the object goes when `holdMs` is 0.
+class SqliteLockHolder {
+ public:
+  enum Kind { Read, Write };
+  SqliteLockHolder(const std::string& path, Kind kind, int holdMs = 0);
+  ~SqliteLockHolder();
+  SqliteLockHolder(const SqliteLockHolder&) = delete;
+  SqliteLockHolder& operator=(const SqliteLockHolder&) = delete;
+
+ private:
+  int pid_ = -1;
+  int release_ = -1;  // closing it lets the holder go
+};
+
+// The result of a command run through a shell: exit code and both outputs.
+struct CommandResult {
+  int code = -1;
+  std::string out, err;
+};
+CommandResult runShell(const std::string& command);
+
 }  // namespace vov::test
 
 #endif

@@ -1,0 +1,152 @@
+// The SQLite backend where files and requests are not as they should be:
+// a WAL file in a folder nobody may write, statements that would write
+// where only reading was asked for, and a stop requested during a long read.
+#include <gtest/gtest.h>
+#include <grp.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "data/connection_string.h"
+#include "data/engine.h"
+#include "data/error.h"
+#include "data/interrupt.h"
+#include "tests/support/test_support.h"
+
+using namespace vov;
+
+namespace {
+
+// Runs `fn` in a child process and returns the text it produced. As root,
+// who may write any folder, the child first becomes nobody.
+std::string asNonRoot(const std::function<std::string()>& fn) {
+  int p[2];
+  if (pipe(p) != 0) return "pipe failed";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(p[0]);
+    std::string out;
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+      out = "cannot become nobody";
+    else
+      out = fn();
+    ssize_t ignored = write(p[1], out.data(), out.size());
+    (void)ignored;
+    _exit(0);
+  }
+  close(p[1]);
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(p[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  close(p[0]);
+  waitpid(pid, nullptr, 0);
+  return out;
+}
+
+// Every row of `sql` on a connection to `path`, "a|b;" each, or the error.
+std::string readAll(const std::string& path, const std::string& sql) {
+  try {
+    Connection c("ADOConnection2old");
+    c.setConnectionString(buildConnectionString(path));
+    DataSet ds("ADODataSetTmp", &c);
+    ds.setCommandText(sql);
+    ds.open();
+    std::string out;
+    for (; !ds.eof(); ds.next()) {
+      for (int i = 0; i < ds.fieldCount(); ++i) out += (i ? "|" : "") + ds.field(i).value().toText();
+      out += ";";
+    }
+    return out;
+  } catch (const std::exception& e) {
+    return std::string("error: ") + e.what();
+  }
+}
+
+class ReadOnlyFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // nobody must reach the folder, and may not write in it.
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  }
+  void TearDown() override { chmod(folder.c_str(), 0755); }
+
+  test::TempDir dir;
+  std::string folder = dir.file("只读");
+  std::string db = folder + "/wal.db";
+};
+
+}  // namespace
+
+TEST_F(ReadOnlyFolder, AWalFileThatWasClosedCleanlyIsRead) {
+  test::makeSqlite(db, "pragma journal_mode=wal; create table t(a, b);"
+                       "insert into t values(1, '一'), (2, '二');");
+  ASSERT_FALSE(std::filesystem::exists(db + "-wal"));
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  EXPECT_EQ(asNonRoot([&] { return readAll(db, "select * from t"); }), "1|一;2|二;");
+}
+
+// A writer that died left its log and index beside the file: the rows in
+// the log are part of the database and must be read too.
+TEST_F(ReadOnlyFolder, AWalFileWithItsLogLeftBehindIsReadWhole) {
+  test::makeSqlite(db, "pragma journal_mode=wal; create table t(a); insert into t values(1);");
+  pid_t writer = fork();
+  if (writer == 0) {
+    sqlite3* h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    sqlite3_exec(h, "pragma wal_autocheckpoint=0; insert into t values(2), (3);", nullptr, nullptr,
+                 nullptr);
+    raise(SIGKILL);
+  }
+  waitpid(writer, nullptr, 0);
+  ASSERT_TRUE(std::filesystem::exists(db + "-wal"));
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  EXPECT_EQ(asNonRoot([&] { return readAll(db, "select a from t order by a"); }), "1;2;3;");
+}
+
+TEST(SqliteReadOnlyQuery, AStatementThatWouldWriteIsRefused) {
+  test::TempDir dir;
+  std::string db = dir.file("old.db");
+  test::makeSqlite(db, "create table t(a); insert into t values(1);");
+  Connection c("ADOConnection2old");
+  c.setConnectionString(buildConnectionString(db));
+  try {
+    c.backend().readQuery("delete from t returning a");
+    FAIL() << "a delete ran where only reading was asked for";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "只读取数据的语句不能修改数据库：“delete from t returning a”");
+  }
+  EXPECT_NE(c.backend().readQuery("select * from t"), nullptr);
+  EXPECT_EQ(test::sqliteRows(db, "select count(*) from t")[0][0], "1");
+}
+
+// A stop asked for while one step of a read runs long (here a count over
+// a billion generated rows) ends that step, and the read with it.
+TEST(SqliteInterrupt, ALongReadStopsWhenAStopIsRequested) {
+  test::TempDir dir;
+  std::string db = dir.file("old.db");
+  test::makeSqlite(db, "create table t(a);");
+  Connection c("ADOConnection2old");
+  c.setConnectionString(buildConnectionString(db));
+  std::unique_ptr<Cursor> cur = c.backend().readQuery(
+      "with recursive n(x) as (select 1 union all select x + 1 from n where x < 1000000000)"
+      " select count(*) from n");
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    requestInterrupt();
+  });
+  std::vector<Value> row;
+  EXPECT_THROW(cur->next(row), Abort);
+  stopper.join();
+  clearInterrupt();
+  // The connection is usable afterwards.
+  EXPECT_NE(c.backend().readQuery("select 1"), nullptr);
+}
