@@ -13,6 +13,7 @@
 #include "data/connection_string.h"
 #include "data/data_module.h"
 #include "data/error.h"
+#include "data/error_context.h"
 #include "data/text_util.h"
 #include "mapping/default_value.h"
 #include "mapping/mapping_line.h"
@@ -28,6 +29,31 @@ struct Binding {
   Value constant;                 // the default value, a number into a number field
   size_t cutAt = 0;               // cut text longer than this many characters; 0: never
 };
+
+// Where the migration stood when an engine failed, for the message.
+enum class Step { Other, OpenOld, ReadOld, ReadNewFields, Begin, Insert, Commit };
+
+void placeFailure(Error& e, Step step, int64_t row, const std::string& keys,
+                  const Connection& oldDb, const Connection& newDb) {
+  const std::string k = std::to_string(row);
+  switch (step) {
+    case Step::Other:
+      return;
+    case Step::OpenOld:
+      return placeEngineError(e, Side::Old, oldDb.connectionString(), "从", "读取老表的行时");
+    case Step::ReadOld:
+      return placeEngineError(e, Side::Old, oldDb.connectionString(), "从", "读取第 " + k + " 行时");
+    case Step::ReadNewFields:
+      return placeEngineError(e, Side::New, newDb.connectionString(), "从", "读取新表的字段时");
+    case Step::Begin:
+      return placeEngineError(e, Side::New, newDb.connectionString(), "在", "开始事务时");
+    case Step::Insert:
+      return placeEngineError(e, Side::New, newDb.connectionString(), "向",
+                              "写入第 " + k + " 行" + (keys.empty() ? "" : "（" + keys + "）") + "时");
+    case Step::Commit:
+      return placeEngineError(e, Side::New, newDb.connectionString(), "向", "提交时");
+  }
+}
 
 std::string insertStatement(Connection& c, const std::string& table,
                             const std::vector<std::string>& newFields) {
@@ -50,7 +76,13 @@ std::vector<FieldInfo> destinationFields(TDataModule2& dm, const std::string& ta
   DataSet& ds = dm.ADODataSettmpnew;
   ds.close();
   ds.setCommandText("select * from " + ds.connection()->quoteName(table) + ";");
-  ds.open();
+  try {
+    ds.open();
+  } catch (Error& e) {
+    placeFailure(e, Step::ReadNewFields, 0, std::string(), dm.ADOConnection2old,
+                 dm.ADOConnection1new);
+    throw;
+  }
   std::vector<FieldInfo> infos;
   try {
     for (const std::string& f : newFields) infos.push_back(ds.fieldByName(f).info());
@@ -148,24 +180,23 @@ class SameFileGuard {
   Connection* db_ = nullptr;
 };
 
-// Commits the rows inserted so far. When the engine refuses, none of them
-// stay: the counter goes back to 0 and the error says so.
-void commitOrUndo(Connection& db, const MigrationRequest& request, int32_t counter,
-                  MigrationCounts& counts) {
+constexpr char kNothingKept[] = "本次迁移的行均未写入新表";
+
+// None of the migration's rows stay: they go back, the counter goes to 0.
+void undo(Connection& db, const MigrationRequest& request, int32_t counter,
+          MigrationCounts& counts) {
   try {
-    db.commit();
-  } catch (const std::exception& e) {
-    try {
-      db.backend().rollback();
-    } catch (const std::exception&) {
-      // The engine ends a transaction it could not commit on its own.
-    }
-    counts.written = 0;
-    counts.inserted = 0;
-    counts.updated = 0;
-    if (request.progress && counter != 0) request.progress(0);
-    throw Error(std::string("提交失败，本次迁移的行均未写入新表：") + e.what());
+    // A failed commit has already cleared the connection's own mark, and
+    // the engine may still hold the transaction open.
+    if (db.inTransaction()) db.rollback();
+    else db.backend().rollback();
+  } catch (const std::exception&) {
+    // The engine ends a transaction it could not commit on its own.
   }
+  counts.written = 0;
+  counts.inserted = 0;
+  counts.updated = 0;
+  if (request.progress && counter != 0) request.progress(0);
 }
 
 // The statement that writes one row, its parameters' lines and the key.
@@ -237,19 +268,48 @@ void mapParameters(const Command& command, size_t lines, WritePlan& plan) {
   bool all = plan.lineOf.size() == params.size();
   for (bool u : used) all = all && u;
   if (!all || (plan.write.mode == WriteMode::Append && params.size() != lines))
-    throw Error("插入语句“" + command.commandText() + "”的参数个数与映射行数不符");
+    throw Error("插入语句“" + echo(command.commandText()) + "”的参数个数与映射行数不符");
 }
 
-// The key's values of the row in hand, for the user to find the row by.
-std::string keyText(const WritePlan& plan, const std::vector<Parameter>& params) {
+// The values bound for the row in hand to the given lines, for the user to
+// find the row by: "编号 = 3，年份 = 2001".
+std::string valuesText(const std::vector<size_t>& lines, const WritePlan& plan,
+                       const std::vector<Parameter>& params) {
   std::string s;
-  for (size_t k : plan.write.key)
+  for (size_t k : lines)
     for (size_t p = 0; p < params.size(); ++p)
       if (plan.lineOf[p] == k) {
-        s += (s.empty() ? "" : "，") + plan.write.columns[k] + " = " + params[p].value.toText();
+        s += (s.empty() ? "" : "，") + echo(plan.write.columns[k]) + " = " +
+             echo(params[p].value.isNull() ? "NULL" : params[p].value.toText());
         break;
       }
   return s;
+}
+
+std::string keyText(const WritePlan& plan, const std::vector<Parameter>& params) {
+  return valuesText(plan.write.key, plan, params);
+}
+
+// The values of a key the engine reports violated: as the engine gives
+// them, or as bound for the row in hand when it names only the columns
+// ("t.id", with the table in front, as SQLite does).
+std::string violatedKeyText(const StatementError& e, bool rowInHand, const WritePlan& plan,
+                            const std::vector<Parameter>& params) {
+  if (!e.keyValues.empty()) return echo(e.keyValues);
+  if (!rowInHand) return std::string();
+  auto names = [](const std::string& column, const std::string& field) {
+    if (column.size() > field.size() && column[column.size() - field.size() - 1] == '.')
+      return equalsIgnoreCase(column.substr(column.size() - field.size()), field);
+    return equalsIgnoreCase(column, field);
+  };
+  std::vector<size_t> lines;
+  for (const std::string& column : e.keyColumns)
+    for (size_t i = 0; i < plan.write.columns.size(); ++i)
+      if (names(column, plan.write.columns[i])) {
+        lines.push_back(i);
+        break;
+      }
+  return valuesText(lines, plan, params);
 }
 
 std::string refusalText(const std::string& message, const WritePlan& plan,
@@ -365,12 +425,18 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
 
   rows.close();
   rows.setConnection(&oldDb);
+  rows.setReadOnly(true);
   const std::string oldTable = oldDb.quoteName(request.oldTable());
   if (request.filter == kDefaultFilterText)
     rows.setCommandText("select * from " + oldTable + ";");
   else
     rows.setCommandText("select * from " + oldTable + " " + request.filter + ";");
-  rows.open();
+  try {
+    rows.open();
+  } catch (Error& e) {
+    placeFailure(e, Step::OpenOld, 0, std::string(), oldDb, newDb);
+    throw;
+  }
   if (rows.eof()) return true;
 
   const std::string newTable = request.newTable();
@@ -388,11 +454,16 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
   if (request.dryRun) return dryRun(dm, request, plan, bindings, counts);
 
   SameFileGuard sameFile(oldDb, newDb);
-  newDb.beginTransaction();
+  try {
+    newDb.beginTransaction();
+  } catch (Error& e) {
+    placeFailure(e, Step::Begin, 0, std::string(), oldDb, newDb);
+    throw;
+  }
   // An upsert's rows are told apart by how much the table grew.
   int64_t rowsBefore = -1;
   int32_t counter = 0;
-  bool finishing = false;
+  Step step = Step::Other;
   Rejects rejects(request, rows, counts);
   try {
     if (request.mode == WriteMode::Upsert) rowsBefore = rowCount(newDb, newTable);
@@ -402,20 +473,23 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
       for (size_t p = 0; p < n; ++p)
         if (bind(bindings[plan.lineOf[p]], params[p].value) && plan.countsCut[p]) ++counts.cut;
       ++counts.read;
+      step = Step::Insert;
       insert.execute();
       if (skip) rejects.settle(insert, counts.read, plan);
       ++counter;
+      step = Step::Other;
       if (request.progress) request.progress(counter);
+      step = Step::ReadOld;
       rows.next();
     }
-    finishing = true;
+    step = Step::Insert;
     insert.finish();
     if (skip) rejects.settle(insert, counts.read, plan);
   } catch (...) {
     std::exception_ptr failure = std::current_exception();
     // Runs still in flight end first; an earlier failure among them is the
     // one that stopped the migration.
-    if (!finishing) {
+    if (step != Step::Insert) {
       try {
         insert.finish();
         if (skip) rejects.settle(insert, counts.read, plan);
@@ -426,19 +500,24 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
     int64_t kept = counter - counts.rejected;
     try {
       std::rethrow_exception(failure);
-    } catch (const StatementError& e) {
+    } catch (StatementError& e) {
       kept = e.runsDone();
       // The failing row is the last one that counts as read.
       const int64_t failing = kept + counts.rejected + 1;
-      if (e.what() == std::string(kNoRowToUpdate) && failing == counts.read)
-        failure = std::make_exception_ptr(
-            StatementError(refusalText(e.what(), plan, insert.parameters()), kept));
+      const bool inHand = failing == counts.read;
+      if (e.message() == kNoRowToUpdate && inHand)
+        e.reword(refusalText(e.message(), plan, insert.parameters()));
+      placeFailure(e, Step::Insert, failing,
+                   violatedKeyText(e, inHand, plan, insert.parameters()), oldDb, newDb);
       counts.read = failing;
+    } catch (Error& e) {
+      placeFailure(e, step, step == Step::ReadOld ? counts.read + 1 : counts.read, std::string(),
+                   oldDb, newDb);
     } catch (...) {
     }
     counts.written = kept;
     splitWritten(counts, request.mode);
-    if (rowsBefore >= 0) {
+    if (rowsBefore >= 0 && newDb.backend().inTransaction()) {
       try {
         counts.inserted = rowCount(newDb, newTable) - rowsBefore;
         counts.updated = counts.written - counts.inserted;
@@ -446,10 +525,32 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
         // The transaction may be gone; the split stays unknown.
       }
     }
+    // The first error stays the one shown; what became of the rows goes in
+    // front of it when they did not stay as usual.
+    auto nothingKept = [&failure](const std::string& why) {
+      try {
+        std::rethrow_exception(failure);
+      } catch (Error& e) {
+        e.reword(kNothingKept + why + "：" + e.message());
+      } catch (...) {
+        failure = std::make_exception_ptr(Error(kNothingKept + why));
+      }
+    };
     // The reader of the old rows may hold the very file the commit must
     // write (the same SQLite file on both sides).
     rows.close();
-    commitOrUndo(newDb, request, counter, counts);
+    if (!newDb.backend().inTransaction()) {
+      undo(newDb, request, counter, counts);
+      nothingKept("（新数据库已自行撤销整个事务）");
+      std::rethrow_exception(failure);
+    }
+    try {
+      newDb.commit();
+    } catch (const Error& e) {
+      undo(newDb, request, counter, counts);
+      nothingKept("（提交此前的行时也出错：" + echo(e.message(), kEngineTextChars) + "）");
+      std::rethrow_exception(failure);
+    }
     const int64_t shown = kept + counts.rejected;
     if (request.progress && shown != counter) request.progress(static_cast<int32_t>(shown));
     std::rethrow_exception(failure);
@@ -460,7 +561,14 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
     counts.inserted = rowCount(newDb, newTable) - rowsBefore;
     counts.updated = counts.written - counts.inserted;
   }
-  commitOrUndo(newDb, request, counter, counts);
+  try {
+    newDb.commit();
+  } catch (Error& e) {
+    placeFailure(e, Step::Commit, 0, std::string(), oldDb, newDb);
+    undo(newDb, request, counter, counts);
+    e.reword(kNothingKept + std::string("：") + e.message());
+    throw;
+  }
   return true;
 }
 

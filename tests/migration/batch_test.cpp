@@ -164,7 +164,7 @@ TEST_F(Batch, ErrorsPrintTheErrorBoxTextAndExitOne) {
   test::makeSqlite(newDb, "insert into 顾客(编号) values(3);");
   r = migrate(joined("\r\n"));
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "UNIQUE constraint failed: 顾客.编号.\n");
+  EXPECT_EQ(r.err, "向新数据库“" + newDb + "”写入第 3 行（编号 = 3）时出错：UNIQUE constraint failed: 顾客.编号.\n");
   EXPECT_TRUE(std::regex_search(r.out, std::regex("处理进度：2\n$"))) << r.out;
   EXPECT_EQ(newRows("select count(*) from 顾客"), (Rows{{"3"}}));
 

@@ -154,10 +154,12 @@ TEST_F(Migration, DefaultFilterAndItsNearMisses) {
   // Not the default text: each goes into the statement as a condition,
   // which src, without a column xxx, refuses.
   progress.clear();
+  const std::string readingOld = "从老数据库“" + oldDb + "”读取老表的行时出错：";
   EXPECT_EQ(errorOf([&] { migrate({line("id", "id")}, "Where xxx=\"xxx\""); }),
-            "no such column: xxx");
+            readingOld + "no such column: xxx");
   EXPECT_EQ(dm.ADODataSetTmp.commandText(), "select * from \"src\" Where xxx=\"xxx\";");
-  EXPECT_EQ(errorOf([&] { migrate({line("id", "id")}, exact + " "); }), "no such column: xxx");
+  EXPECT_EQ(errorOf([&] { migrate({line("id", "id")}, exact + " "); }),
+            readingOld + "no such column: xxx");
   EXPECT_EQ(dm.ADODataSetTmp.commandText(), "select * from \"src\" where xxx=\"xxx\" ;");
   EXPECT_TRUE(progress.empty());
 
@@ -174,7 +176,7 @@ TEST_F(Migration, FilterSelectsRowsAndABadOneFailsBeforeAnyInsert) {
   EXPECT_EQ(newRows("select id from dst order by id"), (Rows{{"1"}, {"3"}}));
   progress.clear();
   EXPECT_EQ(errorOf([&] { migrate({line("id", "id")}, "where nope = 1"); }),
-            "no such column: nope");
+            "从老数据库“" + oldDb + "”读取老表的行时出错：no such column: nope");
   EXPECT_TRUE(progress.empty());
   EXPECT_EQ(newRows("select count(*) from dst"), (Rows{{"2"}}));
 }
@@ -273,7 +275,9 @@ TEST_F(Migration, DuplicateKeyAtRowKKeepsExactlyTheRowsBefore) {
                           "insert into u values(3, 'already');");
   std::string e = errorOf([&] { migrate({line("id", "id", "src", "u"), line("name", "name", "src", "u")},
                                         kDefaultFilterText, "src", "u"); });
-  EXPECT_EQ(e, "UNIQUE constraint failed: u.id");
+  // The new database, the old row's number and the key's value go with the
+  // engine's own words.
+  EXPECT_EQ(e, "向新数据库“" + newDb + "”写入第 3 行（id = 3）时出错：UNIQUE constraint failed: u.id");
   EXPECT_EQ(newRows("select id, name from u order by rowid"),
             (Rows{{"3", "already"}, {"1", "张三"}, {"2", "O'Brien"}}));
   EXPECT_EQ(progress, (std::vector<int32_t>{1, 2}));
@@ -286,7 +290,7 @@ TEST_F(Migration, DuplicateKeyAtRowKKeepsExactlyTheRowsBefore) {
 TEST_F(Migration, ErrorAtTheFirstRowLeavesProgressUncalled) {
   test::makeSqlite(newDb, "create table nn(id integer not null);");
   std::string e = errorOf([&] { migrate({line("n", "id", "src", "nn")}, "where id = 2", "src", "nn"); });
-  EXPECT_EQ(e, "NOT NULL constraint failed: nn.id");
+  EXPECT_EQ(e, "向新数据库“" + newDb + "”写入第 1 行时出错：NOT NULL constraint failed: nn.id");
   EXPECT_TRUE(progress.empty());
 }
 
@@ -298,7 +302,8 @@ TEST_F(Migration, RefusedCommitKeepsNothingAndSaysSo) {
   openBoth(newDb);
   dm.ADOConnection1new.execute("PRAGMA foreign_keys=ON");
   std::string e = errorOf([&] { migrate({line("id", "pid", "src", "child")}, kDefaultFilterText, "src", "child"); });
-  EXPECT_EQ(e, "提交失败，本次迁移的行均未写入新表：FOREIGN KEY constraint failed");
+  EXPECT_EQ(e, "本次迁移的行均未写入新表：向新数据库“" + newDb +
+                   "”提交时出错：FOREIGN KEY constraint failed");
   EXPECT_EQ(progress, (std::vector<int32_t>{1, 2, 3, 0}));
   EXPECT_EQ(newRows("select count(*) from child"), (Rows{{"0"}}));
   EXPECT_FALSE(dm.ADOConnection1new.inTransaction());
@@ -356,7 +361,8 @@ TEST_F(SameFileMigration, FailureMidwayCommitsTheRowsBeforeIt) {
     migrate({line("id", "id", "big", "copy"), line("t", "t", "big", "copy")}, kDefaultFilterText,
             "big", "copy");
   });
-  EXPECT_EQ(e, "UNIQUE constraint failed: copy.id");
+  EXPECT_EQ(e, "向新数据库“" + oldDb +
+                   "”写入第 250001 行（id = 250001）时出错：UNIQUE constraint failed: copy.id");
   EXPECT_EQ(progress.back(), 250000);
   EXPECT_EQ(newRows("select count(*), max(id) from copy where t is not null"),
             (Rows{{"250000", "250000"}}));

@@ -124,7 +124,8 @@ TEST_F(RowPolicy, SkipSetsAsideTheFirstAndLastRowsAndKeepsExactlyTheOthers) {
 
   // Stop, as ever: the first refused row ends the migration, nothing kept.
   test::makeSqlite(newDb, "delete from dst;");
-  EXPECT_EQ(failure("dst", WriteMode::Append, OnRowError::Stop), kRow1.message);
+  EXPECT_EQ(failure("dst", WriteMode::Append, OnRowError::Stop),
+            "向新数据库“" + newDb + "”写入第 1 行时出错：" + kRow1.message);
   EXPECT_EQ(newRows("select count(*) from dst"), (Rows{{"0"}}));
 }
 
@@ -183,7 +184,8 @@ TEST_F(RowPolicy, UpdateFindsRowsByAKeyMappedFromTextAndRejectsRowsWithoutMatch)
 
   // Stopping at the first row without a match keeps nothing after it.
   test::makeSqlite(newDb, "update dst set name = '旧';");
-  EXPECT_EQ(failure("dst", WriteMode::Update, OnRowError::Stop), none + "（id = 1）");
+  EXPECT_EQ(failure("dst", WriteMode::Update, OnRowError::Stop),
+            "向新数据库“" + newDb + "”写入第 1 行时出错：" + none + "（id = 1）");
   EXPECT_EQ(newRows("select count(*) from dst where name = '旧'"), (Rows{{"3"}}));
 }
 
