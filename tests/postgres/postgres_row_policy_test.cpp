@@ -140,7 +140,12 @@ TEST_F(PgRowPolicy, UpdateByAKeyFromTextConvertsBeforeItLooksForTheRow) {
     run(WriteMode::Update, OnRowError::Stop);
     ADD_FAILURE() << "no error";
   } catch (const StatementError& e) {
-    EXPECT_EQ(e.what(), none + "（id = 2）");
+    // The engine's words come last, after where they were said.
+    const std::string message = e.what(), tail = "”写入第 2 行时出错：" + none + "（id = 2）";
+    EXPECT_EQ(message.rfind("向新数据库“postgresql://", 0), 0u) << message;
+    EXPECT_TRUE(message.size() > tail.size() &&
+                message.compare(message.size() - tail.size(), tail.size(), tail) == 0)
+        << message;
     EXPECT_EQ(e.runsDone(), 1);
   }
   EXPECT_EQ(db.rows("select id, name from dst where id < 8 order by id"),
