@@ -10,6 +10,7 @@
 
 #include "data/access/format/catalog.h"
 #include "data/access/format/checker.h"
+#include "data/access/format/index_hook.h"
 #include "data/error.h"
 
 namespace vov {
@@ -151,8 +152,9 @@ access::TableWriter& AccessWriteSession::table(const std::string& name) {
   uint64_t live = 0;
   access::scanRows(*file_, def, [&](access::RowPointer, const uint8_t*, uint32_t) { ++live; });
   exactBefore_[def.page] = live == def.rowCount;
-  auto writer = std::make_unique<access::TableWriter>(*file_, *pages_, entry.definitionPage(),
-                                                      entry.name, nullptr);
+  auto writer = std::make_unique<access::TableWriter>(
+      *file_, *pages_, entry.definitionPage(), entry.name,
+      def.realIndexes.empty() ? nullptr : access::makeIndexHook(*file_, *pages_, def, entry.name));
   return *tables_.emplace(name, std::move(writer)).first->second;
 }
 

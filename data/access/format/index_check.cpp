@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
 
 #include "data/access/format/bytes.h"
 #include "data/access/format/page.h"
@@ -59,8 +58,7 @@ void IndexCheck::fail(const std::string& what) const { throw FormatError(where_ 
 
 std::string IndexCheck::walk(uint32_t n, int depth, std::vector<std::vector<Link>>& levels) {
   if (depth > kMaxDepth) fail("索引树的层数过多");
-  if (std::find(pages_.begin(), pages_.end(), n) != pages_.end())
-    fail(pageName(n) + "在索引树中出现两次");
+  if (!visited_.insert(n).second) fail(pageName(n) + "在索引树中出现两次");
   pages_.push_back(n);
   const uint8_t* raw = pagesIn_.read(n);
   IndexPage p;

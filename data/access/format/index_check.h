@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "data/access/format/index_tree.h"
@@ -60,6 +61,7 @@ class IndexCheck {
   std::vector<Entry> entries_;
   std::string keys_;  // every entry's key, one after another
   std::vector<uint32_t> pages_;
+  std::unordered_set<uint32_t> visited_;
   std::string lastEntry_;
   std::string lastKey_;
   int leafDepth_ = -1;
