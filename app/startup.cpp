@@ -3,7 +3,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 
 #include "app/error_display.h"
 #include "data/data_module.h"
@@ -42,6 +45,26 @@ class MainWindowCloseFilter : public QObject {
 
 }  // namespace
 
+bool installQtTranslation() {
+  // On the Chinese desktop the program was made for, message boxes and file
+  // dialogs read in Chinese (确定, 取消, 打开); here Qt draws them itself.
+  QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+  static QTranslator* translator = nullptr;
+  if (translator) return true;
+  auto* t = new QTranslator(qApp);
+  const QString installed =
+      QCoreApplication::applicationDirPath() + QStringLiteral("/../share/vovarize/translations");
+  for (const QString& folder : {installed, QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
+    if (t->load(QStringLiteral("qtbase_zh_CN"), folder)) {
+      QCoreApplication::installTranslator(t);
+      translator = t;
+      return true;
+    }
+  }
+  delete t;
+  return false;
+}
+
 void createMainObjects(std::vector<std::string>* trace) {
   ui::Form1 = new ui::TForm1();
   ui::Form1->winId();  // its native window exists from the start
@@ -65,6 +88,7 @@ int runApplication(int argc, char** argv) {
   VovarizeApplication app(argc, argv);
   QApplication::setApplicationName(kApplicationTitle);
   QApplication::setQuitOnLastWindowClosed(false);
+  installQtTranslation();
   try {
     createMainObjects();
   } catch (const std::exception& e) {

@@ -13,6 +13,12 @@ void createMainObjects(std::vector<std::string>* trace = nullptr);
 // Destroys them: the windows, then the data module (closing both connections).
 void destroyMainObjects();
 
+// Loads Qt's own Simplified Chinese texts (standard buttons, file dialogs)
+// and makes Chinese the default locale. Looks in the program's data folder
+// (<prefix>/share/vovarize/translations beside <prefix>/bin), then where Qt
+// keeps its translations. Returns whether a translation was found.
+bool installQtTranslation();
+
 // The whole program: start-up, the message loop until the main window
 // closes, shut-down. Returns the exit code.
 int runApplication(int argc, char** argv);

@@ -1,10 +1,23 @@
 // The platform layer: list box behaviour and the scripted dialog seam.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+
 #include "data/error.h"
 #include "ui/platform/list_box.h"
 #include "ui/platform/platform.h"
 #include "tests/support/gui_support.h"
+#include "tests/support/test_support.h"
 
 using namespace vov;
 using ui::DialogSeam;
@@ -103,7 +116,14 @@ TEST_F(Platform, FileDialogRemembersAndAddsTheDefaultExtension) {
   DialogSeam::answerFile("");
   EXPECT_FALSE(save.execute(nullptr));
   EXPECT_EQ(save.fileName, "/tmp/other.txt") << "a cancelled dialog keeps the last name";
-  EXPECT_EQ(DialogSeam::shown().back().initial, "/tmp/other.txt");
+  DialogSeam::answerFile("/tmp/third.TXT", 2);
+  ASSERT_TRUE(save.execute(nullptr));
+  EXPECT_EQ(save.filterIndex, 2);
+  DialogSeam::answerFile("");
+  EXPECT_FALSE(save.execute(nullptr));
+  EXPECT_EQ(save.filterIndex, 2) << "a cancelled dialog keeps the last type";
+  EXPECT_EQ(DialogSeam::shown().back().filterIndex, 2);
+  EXPECT_EQ(DialogSeam::shown().back().initial, "/tmp/third.TXT");
   EXPECT_TRUE(DialogSeam::shown().back().overwritePrompt);
 }
 
@@ -122,4 +142,80 @@ TEST_F(Platform, TickCounterCanBeScripted) {
   DialogSeam::setTickSource([] { return 0x10u; });
   EXPECT_EQ(ui::tickCount() - start, 0x20u) << "elapsed time wraps modulo 2^32";
   DialogSeam::setTickSource(nullptr);
+}
+
+// Real dialogs, driven by a timer from inside their own event loop.
+class RealDialogs : public Platform {
+ protected:
+  void SetUp() override {
+    Platform::SetUp();
+    DialogSeam::unscript();
+  }
+  void TearDown() override { DialogSeam::script(); }
+
+  // Runs `inspect` on the modal dialog that `show` opens.
+  template <class Dialog>
+  static void whileShown(const std::function<void(Dialog*)>& inspect) {
+    QTimer::singleShot(0, [inspect] {
+      auto* d = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(d, nullptr);
+      inspect(d);
+    });
+  }
+};
+
+TEST_F(RealDialogs, FileDialogShowsEntriesAsWrittenInChineseAndKeepsTheTypeChosen) {
+  test::TempDir dir;
+  test::writeFile(dir.file("a.db"), "");
+  ui::FileDialog open(ui::FileDialog::Kind::Open);
+  open.filter = "access数据库 *.mdb|*.mdb|SQLite 数据库 *.db *.sqlite|*.db;*.sqlite|所有文件 *|*";
+  QStringList entries;
+  QString lookIn, accept, cancel;
+  whileShown<QFileDialog>([&](QFileDialog* d) {
+    auto* combo = d->findChild<QComboBox*>("fileTypeCombo");
+    for (int i = 0; i < combo->count(); ++i) entries << combo->itemText(i);
+    lookIn = d->findChild<QLabel*>("lookInLabel")->text();
+    auto* buttons = d->findChild<QDialogButtonBox*>("buttonBox");
+    accept = buttons->button(QDialogButtonBox::Open)->text();
+    cancel = buttons->button(QDialogButtonBox::Cancel)->text();
+    d->selectNameFilter(d->nameFilters()[1]);
+    d->selectFile(QString::fromStdString(dir.file("a.db")));
+    buttons->button(QDialogButtonBox::Open)->click();
+  });
+  ASSERT_TRUE(open.execute(nullptr));
+  EXPECT_EQ(entries, (QStringList{"access数据库 *.mdb", "SQLite 数据库 *.db *.sqlite", "所有文件 *"}));
+  EXPECT_EQ(lookIn, QStringLiteral("查找范围："));
+  EXPECT_EQ(accept, QStringLiteral("打开(&O)"));
+  EXPECT_EQ(cancel, QStringLiteral("取消"));
+  EXPECT_EQ(open.fileName, dir.file("a.db"));
+  EXPECT_EQ(open.filterIndex, 2);
+
+  // The next time it starts on that entry.
+  QString startsOn;
+  whileShown<QFileDialog>([&](QFileDialog* d) {
+    startsOn = d->selectedNameFilter();
+    d->reject();
+  });
+  EXPECT_FALSE(open.execute(nullptr));
+  EXPECT_EQ(startsOn, QStringLiteral("SQLite 数据库 *.db *.sqlite"));
+  EXPECT_EQ(open.filterIndex, 2);
+}
+
+TEST_F(RealDialogs, MessageBoxButtonsInChineseAndAsWideAsItsTitle) {
+  const std::string caption = "一个很长很长很长很长很长很长很长很长很长的标题";
+  QStringList buttons;
+  int width = 0, titleWidth = 0;
+  whileShown<QMessageBox>([&](QMessageBox* box) {
+    for (QAbstractButton* b : box->buttons()) buttons << b->text();
+    width = box->width();
+    titleWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+    box->button(QMessageBox::Cancel)->click();
+  });
+  EXPECT_EQ(ui::messageBox(nullptr, "好", caption, ui::MB_OKCANCEL | ui::MB_ICONWARNING),
+            ui::IDCANCEL);
+  buttons.sort();
+  QStringList expected{QStringLiteral("确定"), QStringLiteral("取消")};
+  expected.sort();
+  EXPECT_EQ(buttons, expected);
+  EXPECT_GT(width, titleWidth);
 }

@@ -1,6 +1,7 @@
 // The main window on real SQLite files: opening databases (files and
 // servers), showing tables, the other buttons, the layout and the splitter.
 #include <QGroupBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -293,11 +294,13 @@ TEST_F(MainWindow, Button4ShowsTheMappingWindowBesideIt) {
 }
 
 TEST_F(MainWindow, UsageFileOpensFromBesideTheProgram) {
+  EXPECT_EQ(form->programFolder, QCoreApplication::applicationDirPath().toStdString());
+  form->programFolder = VOV_BIN_DIR;
   form->Button3->click();
   ASSERT_EQ(DialogSeam::shown().size(), 1u) << "no message of its own";
   const ShownDialog& d = DialogSeam::shown()[0];
   EXPECT_EQ(d.kind, ShownDialog::Kind::ShellOpen);
-  EXPECT_EQ(d.text, QCoreApplication::applicationDirPath().toStdString() + "/使用说明.txt");
+  EXPECT_EQ(d.text, std::string(VOV_BIN_DIR) + "/使用说明.txt");
 
   // The build puts the usage file beside the program.
   const std::string usage = test::readFile(std::string(VOV_BIN_DIR) + "/使用说明.txt");
@@ -305,6 +308,59 @@ TEST_F(MainWindow, UsageFileOpensFromBesideTheProgram) {
                             "where xxx=\"xxx\"", "跳过所选", "重做", "保存列表", "导出",
                             "vovarize-batch --old <库> --export <表> --to <文件>"})
     EXPECT_NE(usage.find(topic), std::string::npos) << topic;
+}
+
+// Installed, the program is in <prefix>/bin and the file in share/vovarize.
+// With no viewer for it, the program shows it itself, in one window.
+TEST_F(MainWindow, InstalledUsageFileAndNoViewerForIt) {
+  const std::string bin = dir.file("bin"), share = dir.file("share");
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(share + "/vovarize");
+  const std::string usage = share + "/vovarize/使用说明.txt";
+  test::writeFile(usage, "使用说明\n第二行\n");
+  form->programFolder = bin;
+  DialogSeam::answerShellOpen(false);
+  form->Button3->click();
+  ShownDialog d = onlyBox();
+  EXPECT_EQ(d.kind, ShownDialog::Kind::ShellOpen);
+  EXPECT_EQ(d.text, bin + "/../share/vovarize/使用说明.txt");
+  auto viewers = form->findChildren<QWidget*>(QStringLiteral("textViewer:") +
+                                              QString::fromStdString(d.text));
+  ASSERT_EQ(viewers.size(), 1);
+  EXPECT_TRUE(viewers[0]->isVisible());
+  EXPECT_TRUE(viewers[0]->isWindow());
+  EXPECT_EQ(viewers[0]->windowTitle(), QStringLiteral("使用说明"));
+  auto* text = viewers[0]->findChild<QPlainTextEdit*>();
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(text->isReadOnly());
+  EXPECT_EQ(text->toPlainText(), QStringLiteral("使用说明\n第二行\n"));
+
+  // Asked again, the same window shows the file as it is now.
+  test::writeFile(usage, "新的内容");
+  DialogSeam::clear();
+  DialogSeam::answerShellOpen(false);
+  form->Button3->click();
+  EXPECT_EQ(form->findChildren<QPlainTextEdit*>().size(), 1);
+  EXPECT_EQ(text->toPlainText(), QStringLiteral("新的内容"));
+  viewers[0]->close();
+
+  // A viewer that takes the file: no window of the program's own.
+  DialogSeam::clear();
+  form->Button3->click();
+  EXPECT_EQ(onlyBox().kind, ShownDialog::Kind::ShellOpen);
+  EXPECT_FALSE(viewers[0]->isVisible());
+}
+
+TEST_F(MainWindow, MissingUsageFileIsNamed) {
+  form->programFolder = dir.path();
+  form->Button3->click();
+  ShownDialog d = onlyBox();
+  EXPECT_EQ(d.kind, ShownDialog::Kind::MessageBox);
+  EXPECT_EQ(d.caption, "错误");
+  EXPECT_EQ(d.flags, ui::MB_OK | ui::MB_ICONWARNING);
+  EXPECT_EQ(d.text, "找不到使用说明文件“使用说明.txt”：“" + dir.path() + "”和“" +
+                        std::filesystem::path(dir.path()).parent_path().string() +
+                        "/share/vovarize”里都没有");
 }
 
 TEST_F(MainWindow, AboutBox) {

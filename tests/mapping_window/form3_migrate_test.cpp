@@ -348,8 +348,8 @@ TEST_F(MappingWindowOrders, LabelShowsTheCountAndTheElapsedTime) {
   EXPECT_FALSE(watch.cursors.empty());
   EXPECT_EQ(watch.cursors.front(), ui::crHourGlass);  // painted while it ran
 
-  // No rows selected: the label keeps its text and gains another time; the
-  // counter wraps at 2^32.
+  // No rows selected: the label shows 0 rows, not the count of the
+  // migration before; the tick counter wraps at 2^32.
   f3->ListBox6->setItemIndex(0);
   f3->Button13->click();
   pickAndMap();
@@ -357,7 +357,7 @@ TEST_F(MappingWindowOrders, LabelShowsTheCountAndTheElapsedTime) {
   scriptTicks(0xFFFFFF00u, 0x10u);
   migrate();
   expectOneBox("迁移完毕", "ok", kDone);
-  EXPECT_EQ(label(f3), begins + "5完毕！用时234毫秒完毕！用时272毫秒");
+  EXPECT_EQ(label(f3), begins + "0完毕！用时272毫秒");
   EXPECT_EQ(items(f3->ListBox6).back(), "orders => 订单=>完成");
   EXPECT_EQ(newRows().size(), 5u);
 
@@ -371,12 +371,51 @@ TEST_F(MappingWindowOrders, LabelShowsTheCountAndTheElapsedTime) {
   EXPECT_EQ(label(f3), begins + "2完毕！用时0毫秒");
 }
 
-TEST_F(MappingWindowOrders, NoRowsOnAFreshWindowAppendsToTheInitialCaption) {
+// The label keeps its place and grows to its whole text where the window
+// has room, up to the buttons beside it.
+TEST_F(MappingWindowOrders, LabelGrowsToItsTextWhereThereIsRoom) {
+  auto check = [this](const char* when) {
+    SCOPED_TRACE(when);
+    const QRect at = f3->Label4->geometry();
+    EXPECT_EQ(at.topLeft(), QPoint(224, 264));
+    EXPECT_GE(at.width(), 289);
+    const int wanted = f3->Label4->fontMetrics().horizontalAdvance(f3->Label4->text());
+    for (QWidget* w : {static_cast<QWidget*>(f3->Button5), static_cast<QWidget*>(f3->Button11)})
+      if (w->geometry().intersects(QRect(at.left(), at.top(), 10000, at.height())))
+        EXPECT_LT(at.right(), w->geometry().left());
+    return at.width() >= wanted;
+  };
+  pickAndMap();
+  scriptTicks(0, 4000000000u);
+  migrate();
+  ASSERT_EQ(label(f3), "处理进度：5完毕！用时4000000000毫秒");
+  EXPECT_TRUE(check("designed size"));
+
+  // A text a little wider than the designed label is shown whole ...
+  const int advance = f3->Label4->fontMetrics().horizontalAdvance(QChar(0x8FDB));
+  const int room = f3->Button11->geometry().left() - 8 - 224;
+  const int chars = 289 / advance + 1;
+  ASSERT_LE(chars * advance + 2, room) << "this font leaves no room to grow";
+  f3->Label4->setText(QString(chars, QChar(0x8FDB)));
+  f3->resize(f3->width() + 1, f3->height());
+  test::processEvents();
+  EXPECT_TRUE(check("a little wider"));
+  EXPECT_GT(f3->Label4->width(), 289);
+
+  // ... and one too long for the room beside the buttons is cut there.
+  f3->Label4->setText(QString(40, QChar(0x8FDB)));
+  f3->resize(f3->width() + 1, f3->height());
+  test::processEvents();
+  EXPECT_FALSE(check("long text"));
+  EXPECT_EQ(f3->Label4->geometry().right(), f3->Button11->geometry().left() - 9);
+}
+
+TEST_F(MappingWindowOrders, NoRowsOnAFreshWindowShowsZeroRows) {
   pickAndMap();
   f3->Edit1->setText("where id < 0");
   scriptTicks(7, 19);
   migrate();
-  EXPECT_EQ(label(f3), "处理进度:完毕！用时12毫秒");
+  EXPECT_EQ(label(f3), "处理进度：0完毕！用时12毫秒");
   EXPECT_EQ(items(f3->ListBox6), Lines{"orders => 订单=>完成"});
 }
 
@@ -389,6 +428,7 @@ TEST_F(MappingWindowOrders, NoRowsWithoutANewTableKeepsTheMappedList) {
   f3->Edit1->setText("where id < 0");
   migrate();
   expectErrorBox("List index out of bounds (-1)");
+  EXPECT_EQ(label(f3), "处理进度:");
   EXPECT_EQ(f3->ListBox5->count(), 3);
   EXPECT_EQ(f3->ListBox6->count(), 0);
   EXPECT_EQ(f3->ListBox1->selectedItem(), "orders");

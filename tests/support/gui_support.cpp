@@ -21,6 +21,7 @@ void ensureGuiApp() {
     new QApplication(argc, argv);
     QApplication::setApplicationName("Vovarize");
     QApplication::setQuitOnLastWindowClosed(false);
+    installQtTranslation();
   }
   ui::DialogSeam::script();
 }

@@ -3,8 +3,11 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -19,6 +22,7 @@
 #include "ui/platform/dispatch.h"
 #include "ui/platform/list_box.h"
 #include "ui/platform/splitter.h"
+#include "ui/platform/text_viewer.h"
 
 namespace vov::ui {
 
@@ -29,6 +33,8 @@ namespace {
 constexpr Qt::Edges kLeftTop = Qt::LeftEdge | Qt::TopEdge;
 constexpr Qt::Edges kLeftTopBottom = kLeftTop | Qt::BottomEdge;
 constexpr Qt::Edges kAllEdges = kLeftTopBottom | Qt::RightEdge;
+
+constexpr char kUsageFile[] = "使用说明.txt";
 
 constexpr char kServerPrompt[] =
     "请输入 PostgreSQL 数据库地址，例如：\n"
@@ -55,6 +61,7 @@ W* place(W* w, QRect geometry, const char* hint) {
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setWindowTitle(QStringLiteral("Vovarize vovarize@example.org"));
+  programFolder = QCoreApplication::applicationDirPath().toStdString();
   move(182, 99);
   resize(688, 524);
   QFont f;
@@ -259,8 +266,27 @@ void TForm1::Button4Click() {
   Form3->activateWindow();
 }
 
+std::vector<std::string> TForm1::usageFileCandidates() const {
+  return {programFolder + "/" + kUsageFile, programFolder + "/../share/vovarize/" + kUsageFile};
+}
+
+// Nothing happening is no answer: a missing file is named, and a file no
+// desktop program takes is shown in a window of the program's own.
 void TForm1::Button3Click() {
-  shellOpen(this, QCoreApplication::applicationDirPath().toStdString() + "/使用说明.txt");
+  const std::vector<std::string> candidates = usageFileCandidates();
+  for (const std::string& path : candidates) {
+    if (!QFileInfo(qs(path)).isFile()) continue;
+    QPointer<TForm1> self(this);
+    shellOpen(this, path, [self, path] {
+      if (self) showTextFile(self, path, "使用说明");
+    });
+    return;
+  }
+  messageBox(this,
+             std::string("找不到使用说明文件“") + kUsageFile + "”：“" + programFolder +
+                 "”和“" + QDir::cleanPath(qs(programFolder + "/../share/vovarize")).toStdString() +
+                 "”里都没有",
+             "错误", MB_OK | MB_ICONWARNING);
 }
 
 void TForm1::Button5Click() {

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <string>
+#include <vector>
 
 #include "ui/platform/platform.h"
 
@@ -57,6 +58,12 @@ class TForm1 : public QWidget {
 
   bool oldOpened = false;
   bool newOpened = false;
+
+  // Where the usage file is looked for: this folder (the build tree, or a
+  // program copied whole), then ../share/vovarize (installed). The
+  // program's own folder unless a test says otherwise.
+  std::string programFolder;
+  std::vector<std::string> usageFileCandidates() const;
 
   void FormShow();
   void Button1Click();

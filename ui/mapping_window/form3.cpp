@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <iterator>
 #include <vector>
 
@@ -98,7 +99,7 @@ QLabel* makeLabel(QWidget* parent, QPoint at, const char* caption) {
 // second, and flush() always leaves it showing the last count.
 class ProgressLabel {
  public:
-  explicit ProgressLabel(QLabel* label) : label_(label) {}
+  ProgressLabel(QLabel* label, std::function<void()> fit) : label_(label), fit_(std::move(fit)) {}
 
   void report(int32_t count) {
     last_ = count;
@@ -113,15 +114,24 @@ class ProgressLabel {
     if (painted_ && shown_ != last_) paint();
   }
 
+  // After a migration that selected no rows the label says 0, not the
+  // count of the migration before.
+  void finish() {
+    if (!painted_) paint();
+    flush();
+  }
+
  private:
   void paint() {
     label_->setText(QString::fromUtf8(kProgressPrefix) + QString::number(last_));
+    fit_();
     label_->repaint();
     painted_ = true;
     shown_ = last_;
   }
 
   QLabel* label_;
+  std::function<void()> fit_;
   int32_t last_ = 0;
   int32_t shown_ = 0;
   bool painted_ = false;
@@ -211,6 +221,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
                      static_cast<QWidget*>(Button11)})
     fieldAnchors->add(w, kLeftBottom);
   fieldAnchors->add(Label4, kLeftTop);
+  fieldAnchors->placed = [this] { fitProgressLabel(); };
 
   for (FileDialog* d : {&OpenDialog1, &SaveDialog1}) {
     d->filter = kListFilter;
@@ -263,6 +274,22 @@ void TForm3::layoutBands() { Splitter1->placeBands(tableBandHeight_, GroupBox2);
 void TForm3::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
   layoutBands();
+}
+
+// The label keeps its designed place and at least its designed width, and
+// grows to its whole text as far as the controls beside it allow.
+void TForm3::fitProgressLabel() {
+  constexpr int kDesignedWidth = 289, kGap = 8;
+  const QRect at = Label4->geometry();
+  int room = GroupBox2->width() - kGap - at.left();
+  for (QWidget* w : GroupBox2->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    const QRect g = w->geometry();
+    if (w == Label4 || !w->isVisibleTo(GroupBox2) || g.left() <= at.left()) continue;
+    if (g.bottom() < at.top() || g.top() > at.bottom()) continue;
+    room = std::min(room, g.left() - kGap - at.left());
+  }
+  const int wanted = Label4->fontMetrics().horizontalAdvance(Label4->text()) + 2;
+  Label4->resize(std::max(kDesignedWidth, std::min(wanted, room)), at.height());
 }
 
 // Only a showing from hidden refills the lists: restoring a minimised
@@ -445,7 +472,7 @@ void TForm3::Button5Click() {
   if (ListBox5->count() == 0) return warn(kNothingMapped);
   setScreenCursor(crHourGlass);
   const uint32_t start = tickCount();
-  ProgressLabel progress(Label4);
+  ProgressLabel progress(Label4, [this] { fitProgressLabel(); });
   MigrationRequest request;
   request.oldTable = [this] { return ListBox1->selectedItem(); };
   request.newTable = [this] { return ListBox2->selectedItem(); };
@@ -458,7 +485,6 @@ void TForm3::Button5Click() {
     progress.flush();
     throw;
   }
-  progress.flush();
   // The pair's names are read before anything changes: with no old rows
   // the engine never read the new table's selection, and a missing one
   // must not cost the user the mapped list.
@@ -468,9 +494,11 @@ void TForm3::Button5Click() {
   ListBox6->add(line);
   ListBox1->deleteItem(ListBox1->itemIndex());
   ListBox2->deleteItem(ListBox2->itemIndex());
+  progress.finish();
   const uint32_t elapsed = tickCount() - start;
   Label4->setText(Label4->text() + QStringLiteral("完毕！用时") + QString::number(elapsed) +
                   QStringLiteral("毫秒"));
+  fitProgressLabel();
   setScreenCursor(crDefault);
   ui::messageBox(this, "迁移完毕", "ok", MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL);
 }

@@ -100,6 +100,7 @@ class TForm3 : public QWidget, private DefaultValueHost {
   void undoLine(const std::string& line);
   void warn(const std::string& text);
   void layoutBands();
+  void fitProgressLabel();
 
   // DefaultValueHost
   bool hasSelectedNewField() override;

@@ -37,8 +37,10 @@ void Anchors::place(const Item& item) const {
 }
 
 bool Anchors::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == parent_ && event->type() == QEvent::Resize)
+  if (watched == parent_ && event->type() == QEvent::Resize) {
     for (const Item& item : items_) place(item);
+    if (placed) placed();
+  }
   return false;
 }
 

@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 namespace vov::ui {
@@ -21,6 +22,10 @@ class Anchors : public QObject {
 
   // Anchors `child` (at its design geometry) to `edges` of the parent.
   void add(QWidget* child, Qt::Edges edges);
+
+  // Runs after every placing, for children that size themselves to what
+  // the anchored ones leave free.
+  std::function<void()> placed;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

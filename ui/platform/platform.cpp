@@ -2,20 +2,24 @@
 #include "ui/platform/platform.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
-#include <QUrl>
+#include <QSpacerItem>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <chrono>
 #include <deque>
+#include <memory>
+#include <utility>
 
 namespace vov::ui {
 
@@ -25,7 +29,8 @@ struct SeamState {
   bool scripted = false;
   std::deque<int> messageAnswers;
   std::deque<std::string> inputAnswers;
-  std::deque<std::string> fileAnswers;
+  std::deque<std::pair<std::string, int>> fileAnswers;
+  std::deque<bool> shellAnswers;
   std::vector<ShownDialog> shown;
   std::function<uint32_t()> tickSource;
   std::function<void(const ShownDialog&)> observer;
@@ -44,8 +49,9 @@ void record(const ShownDialog& d) {
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-// "a|*.x;*.y|b|*.z" becomes "a (*.x *.y);;b (*.z)".
-QString qtFilter(const std::string& filter) {
+// "a|*.x;*.y|b|*.z" becomes {"a (*.x *.y)", "b (*.z)"}; the dialog hides the
+// parts in brackets, so each entry reads as written.
+QStringList qtFilters(const std::string& filter) {
   QStringList parts = q(filter).split('|');
   QStringList entries;
   for (int i = 0; i + 1 < parts.size(); i += 2) {
@@ -53,7 +59,19 @@ QString qtFilter(const std::string& filter) {
     patterns.replace(';', ' ');
     entries << parts[i] + " (" + patterns + ")";
   }
-  return entries.join(";;");
+  return entries;
+}
+
+// A box at least as wide as its title, which the window manager would cut
+// to "…" with its own buttons beside it.
+void fitTitle(QMessageBox& box, const QString& caption) {
+  const QFontMetrics metrics(box.font());
+  // Room for the frame's icon and its three buttons.
+  const int frame = 4 * box.style()->pixelMetric(QStyle::PM_TitleBarHeight) + 32;
+  const int width = metrics.horizontalAdvance(caption) + frame;
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 int g_cursor = crDefault;
@@ -92,6 +110,7 @@ int messageBox(QWidget* owner, const std::string& text, const std::string& capti
   box.setDefaultButton(ok);
   box.setEscapeButton(cancel ? static_cast<QAbstractButton*>(cancel) : ok);
   if (flags & MB_SYSTEMMODAL) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  fitTitle(box, q(caption));
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
   return box.clickedButton() == ok || !cancel ? IDOK : IDCANCEL;
@@ -139,18 +158,26 @@ bool FileDialog::execute(QWidget* owner) {
   d.defaultExt = defaultExt;
   d.overwritePrompt = overwritePrompt;
   d.initial = fileName;
+  d.filterIndex = filterIndex;
   record(d);
   std::string chosen;
+  int chosenFilter = filterIndex;
   if (seam().scripted) {
     if (seam().fileAnswers.empty()) return false;
-    chosen = seam().fileAnswers.front();
+    const auto answer = seam().fileAnswers.front();
     seam().fileAnswers.pop_front();
+    chosen = answer.first;
     if (chosen.empty()) return false;
+    if (answer.second > 0) chosenFilter = answer.second;
     if (!defaultExt.empty() && QFileInfo(q(chosen)).suffix().isEmpty())
       chosen += "." + defaultExt;
   } else {
     QFileDialog dialog(owner);
-    dialog.setNameFilter(qtFilter(filter));
+    const QStringList filters = qtFilters(filter);
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog.setNameFilters(filters);
+    if (filterIndex >= 1 && filterIndex <= filters.size())
+      dialog.selectNameFilter(filters[filterIndex - 1]);
     dialog.setAcceptMode(kind_ == Kind::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !overwritePrompt);
@@ -159,8 +186,14 @@ bool FileDialog::execute(QWidget* owner) {
     if (!fileName.empty()) dialog.selectFile(q(fileName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     chosen = dialog.selectedFiles().first().toStdString();
+    // With the details hidden the dialog names the entry by its shown text.
+    const QString selected = dialog.selectedNameFilter();
+    for (int i = 0; i < filters.size(); ++i)
+      if (filters[i] == selected || filters[i].startsWith(selected + QStringLiteral(" (")))
+        chosenFilter = i + 1;
   }
   fileName = chosen;
+  filterIndex = chosenFilter;
   return true;
 }
 
@@ -185,21 +218,53 @@ uint32_t tickCount() {
   return static_cast<uint32_t>(ms);
 }
 
-void shellOpen(QWidget* owner, const std::string& path) {
+void shellOpen(QWidget* owner, const std::string& path, std::function<void()> unopened) {
   ShownDialog d;
   d.kind = ShownDialog::Kind::ShellOpen;
   d.owner = owner;
   d.text = path;
   record(d);
-  if (seam().scripted) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(q(path)));
+  if (seam().scripted) {
+    bool opened = true;
+    if (!seam().shellAnswers.empty()) {
+      opened = seam().shellAnswers.front();
+      seam().shellAnswers.pop_front();
+    }
+    if (!opened && unopened) unopened();
+    return;
+  }
+  // xdg-open tells by its exit code whether a program took the file; where
+  // it runs the viewer itself, it ends with the viewer. It is not stopped
+  // when this program ends, so it has no parent.
+  auto* opener = new QProcess();
+  opener->setProcessChannelMode(QProcess::ForwardedChannels);
+  auto failed = std::make_shared<bool>(false);
+  auto fail = [opener, failed, unopened] {
+    if (*failed) return;
+    *failed = true;
+    if (unopened) unopened();
+    opener->deleteLater();
+  };
+  QObject::connect(opener, &QProcess::errorOccurred, [fail](QProcess::ProcessError e) {
+    if (e == QProcess::FailedToStart) fail();
+  });
+  QObject::connect(opener, &QProcess::finished, [opener, fail](int code, QProcess::ExitStatus st) {
+    if (code != 0 || st != QProcess::NormalExit) fail();
+    else opener->deleteLater();
+  });
+  opener->start(QStringLiteral("xdg-open"), {q(path)});
 }
 
 void DialogSeam::script() { seam().scripted = true; }
 bool DialogSeam::scripted() { return seam().scripted; }
+void DialogSeam::unscript() { seam().scripted = false; }
 void DialogSeam::answerMessageBox(int answer) { seam().messageAnswers.push_back(answer); }
 void DialogSeam::answerInput(const std::string& text) { seam().inputAnswers.push_back(text); }
-void DialogSeam::answerFile(const std::string& path) { seam().fileAnswers.push_back(path); }
+void DialogSeam::answerFile(const std::string& path) { seam().fileAnswers.push_back({path, 0}); }
+void DialogSeam::answerFile(const std::string& path, int filterIndex) {
+  seam().fileAnswers.push_back({path, filterIndex});
+}
+void DialogSeam::answerShellOpen(bool opened) { seam().shellAnswers.push_back(opened); }
 const std::vector<ShownDialog>& DialogSeam::shown() { return seam().shown; }
 
 void DialogSeam::clear() {
@@ -207,6 +272,7 @@ void DialogSeam::clear() {
   seam().messageAnswers.clear();
   seam().inputAnswers.clear();
   seam().fileAnswers.clear();
+  seam().shellAnswers.clear();
 }
 
 void DialogSeam::setTickSource(std::function<uint32_t()> source) {

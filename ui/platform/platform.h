@@ -39,7 +39,8 @@ std::string inputBox(QWidget* owner, const std::string& caption, const std::stri
                      const std::string& initial = std::string());
 
 // An open or save file dialog component. The filter is written as
-// "display|pattern[|display|pattern...]", patterns separated by ";".
+// "display|pattern[|display|pattern...]", patterns separated by ";"; the
+// dialog shows each display text as written.
 class FileDialog {
  public:
   enum class Kind { Open, Save };
@@ -51,6 +52,7 @@ class FileDialog {
   bool overwritePrompt = false; // ask before replacing an existing file
   bool fileMustExist = false;
   std::string fileName;         // the last chosen file, offered again
+  int filterIndex = 1;          // the filter entry chosen last (from 1), offered again
 
   // Shows the dialog; true when the user chose a file (now in fileName).
   bool execute(QWidget* owner);
@@ -68,9 +70,10 @@ int screenCursor();
 // Milliseconds since some fixed moment, wrapping at 2^32.
 uint32_t tickCount();
 
-// Asks the desktop to open a file with its default program; failures are
-// ignored.
-void shellOpen(QWidget* owner, const std::string& path);
+// Asks the desktop to open a file with its default program. When no program
+// takes it (no opener, or the opener reports failure), `unopened` runs,
+// possibly later, once the opener has ended.
+void shellOpen(QWidget* owner, const std::string& path, std::function<void()> unopened = {});
 
 // --------------------------------------------------------------- the seam
 
@@ -85,6 +88,7 @@ struct ShownDialog {
   std::string defaultExt;
   bool overwritePrompt = false;
   std::string initial;  // input box start text, or the dialog's file name
+  int filterIndex = 0;  // file dialogs: the entry they start on
 };
 
 class DialogSeam {
@@ -93,10 +97,16 @@ class DialogSeam {
   // answer answers IDOK; an input box or file dialog without one cancels.
   static void script();
   static bool scripted();
+  // Real dialogs again, for tests that drive them with timers.
+  static void unscript();
 
   static void answerMessageBox(int answer);
   static void answerInput(const std::string& text);  // "" is Cancel
   static void answerFile(const std::string& path);   // "" is Cancel
+  // A chosen file and the filter entry (from 1) the user chose it under.
+  static void answerFile(const std::string& path, int filterIndex);
+  // Whether the next shell open finds a program (true when not queued).
+  static void answerShellOpen(bool opened);
 
   static const std::vector<ShownDialog>& shown();
   static void clear();  // forgets what was shown and every queued answer
