@@ -381,8 +381,9 @@ TEST_F(MappingWindowOrders, LabelGrowsToItsTextWhereThereIsRoom) {
     EXPECT_GE(at.width(), 289);
     const int wanted = f3->Label4->fontMetrics().horizontalAdvance(f3->Label4->text());
     for (QWidget* w : {static_cast<QWidget*>(f3->Button5), static_cast<QWidget*>(f3->Button11)})
-      if (w->geometry().intersects(QRect(at.left(), at.top(), 10000, at.height())))
+      if (w->geometry().intersects(QRect(at.left(), at.top(), 10000, at.height()))) {
         EXPECT_LT(at.right(), w->geometry().left());
+      }
     return at.width() >= wanted;
   };
   pickAndMap();
