@@ -1,6 +1,8 @@
 // Composing and parsing mapping lines.
 #include "mapping/mapping_line.h"
 
+#include "mapping/display_width.h"
+
 namespace vov {
 
 std::string trimControl(const std::string& s) {
@@ -13,7 +15,7 @@ std::string trimControl(const std::string& s) {
 void NameColumnWidth::raise(const std::vector<std::string>& names) {
   for (const std::string& n : names) {
     // Names beyond 2 GiB cannot occur; the width stays a 32-bit value.
-    const int32_t len = static_cast<int32_t>(n.size());
+    const int32_t len = static_cast<int32_t>(displayWidth(n));
     if (len > value_) value_ = len;
   }
 }
@@ -25,8 +27,9 @@ std::string composeFieldMappingLine(const std::string& oldTable, const std::stri
   line += "->";
   line += oldField;
   // Filled with blanks up to the width; never cut.
-  if (width > 0 && static_cast<size_t>(width) > oldField.size())
-    line.append(static_cast<size_t>(width) - oldField.size(), ' ');
+  const size_t columns = displayWidth(oldField);
+  if (width > 0 && static_cast<size_t>(width) > columns)
+    line.append(static_cast<size_t>(width) - columns, ' ');
   line += " >> ";
   line += newTable;
   line += "->";

@@ -17,8 +17,10 @@ namespace vov {
 // above (parts of UTF-8 characters) are never removed.
 std::string trimControl(const std::string& s);
 
-// The running maximum of the byte lengths of the old field names listed
-// since the mapping window was last shown; -1 after a reset.
+// The running maximum of the display widths (displayWidth) of the old
+// field names listed since the mapping window was last shown; -1 after a
+// reset. Names are filled to it in display columns, so lines mixing
+// Chinese and Latin names line up.
 class NameColumnWidth {
  public:
   void reset() { value_ = -1; }

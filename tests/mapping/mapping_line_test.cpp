@@ -1,6 +1,7 @@
 // Mapping lines and progress lines: composing, parsing, the width rule.
 #include <gtest/gtest.h>
 
+#include "mapping/display_width.h"
 #include "mapping/mapping_line.h"
 #include "mapping/progress_line.h"
 
@@ -26,17 +27,53 @@ TEST(MappingLine, NamesAreNeverCutAndWidthMinusOneFillsNothing) {
   EXPECT_EQ(composeFieldMappingLine("t", "longname", 3, "u", "f"), "t->longname >> u->f");
   EXPECT_EQ(composeFieldMappingLine("t", "x", -1, "u", "f"), "t->x >> u->f");
   EXPECT_EQ(composeFieldMappingLine("t", "x", 0, "u", "f"), "t->x >> u->f");
-  // Widths count bytes: a Chinese name of 6 bytes fills to 8 with two blanks.
-  EXPECT_EQ(composeFieldMappingLine("订单", "名称", 8, "t", "f"), "订单->名称   >> t->f");
+  // Widths count display columns: a Chinese name of 4 columns fills to 8
+  // with four blanks.
+  EXPECT_EQ(composeFieldMappingLine("订单", "名称", 8, "t", "f"), "订单->名称     >> t->f");
 }
 
-TEST(MappingLine, WidthIsARunningMaximumOfByteLengths) {
+// Lines of Chinese, Latin and mixed names line up in a fixed-width font,
+// as they did on the double-byte system the list files come from.
+TEST(MappingLine, MixedNamesLineUp) {
+  NameColumnWidth w;
+  const std::vector<std::string> names{"客户编号", "CompanyName", "电话Phone", "Ａ"};
+  w.raise(names);
+  EXPECT_EQ(w.value(), 11);
+  std::vector<size_t> arrows;
+  for (const std::string& n : names) {
+    const std::string line = composeFieldMappingLine("T", n, w.value(), "U", "f");
+    arrows.push_back(displayWidth(line.substr(0, line.find(" >> "))));
+    EXPECT_EQ(parseMappingLine(line, kOldField), n);
+  }
+  EXPECT_EQ(arrows, std::vector<size_t>(names.size(), 3 + 11));
+}
+
+TEST(DisplayWidth, WideAndFullWidthCountTwo) {
+  EXPECT_EQ(displayWidth(""), 0u);
+  EXPECT_EQ(displayWidth("abc"), 3u);
+  EXPECT_EQ(displayWidth("名称"), 4u);          // CJK ideographs
+  EXPECT_EQ(displayWidth("，。"), 4u);          // CJK punctuation
+  EXPECT_EQ(displayWidth("ＡＢ"), 4u);          // full-width Latin
+  EXPECT_EQ(displayWidth("ｶﾅ"), 2u);            // half-width katakana
+  EXPECT_EQ(displayWidth("가"), 2u);            // Hangul syllable
+  EXPECT_EQ(displayWidth("éßαЖ"), 4u);          // narrow and ambiguous count one
+  EXPECT_EQ(displayWidth("𠀀😀"), 4u);          // beyond the BMP
+  EXPECT_EQ(displayWidth("\xFF\xE5\x90"), 3u);  // broken bytes: one each
+  EXPECT_FALSE(isWideCharacter(0x4DC0));        // Yijing hexagram, between two wide blocks
+  EXPECT_TRUE(isWideCharacter(0x4DBF));
+  EXPECT_TRUE(isWideCharacter(0x9FFF));
+  EXPECT_TRUE(isWideCharacter(0x3FFFD));
+  EXPECT_FALSE(isWideCharacter(0x3FFFE));
+  EXPECT_FALSE(isWideCharacter(0x10FFFF));
+}
+
+TEST(MappingLine, WidthIsARunningMaximumOfDisplayWidths) {
   NameColumnWidth w;
   EXPECT_EQ(w.value(), -1);
-  w.raise({"id", "名称"});  // 2 and 6 bytes
-  EXPECT_EQ(w.value(), 6);
+  w.raise({"id", "名称"});  // 2 and 4 columns
+  EXPECT_EQ(w.value(), 4);
   w.raise({"a"});
-  EXPECT_EQ(w.value(), 6) << "never lowered";
+  EXPECT_EQ(w.value(), 4) << "never lowered";
   w.raise({"twenty_bytes_name_xx"});
   EXPECT_EQ(w.value(), 20);
   w.reset();
