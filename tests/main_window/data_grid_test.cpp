@@ -3,6 +3,7 @@
 // failed writes keeping what was typed, and typed texts turned into values.
 #include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
 
@@ -36,6 +37,7 @@ class DataGrid : public test::MainWindowTest {
         "insert into pair values(1, 2);"
         "create table bin(id integer primary key, data blob);"
         "insert into bin values(1, x'00ff10');"
+        "create table empty(id integer primary key, name text not null, qty integer check(qty >= 0));"
         "create table big(id integer primary key, v text);"
         "with recursive n(i) as (select 1 union all select i + 1 from n where i < 12000)"
         "  insert into big select i, 'row ' || i from n;");
@@ -219,6 +221,168 @@ TEST_F(DataGrid, AppendedRowsAreInsertedAndEmptyOnesDropped) {
   test::processEvents();
   EXPECT_EQ(model->rowCount(), 4);
   EXPECT_EQ(rows("select count(*) from item")[0][0], "4");
+}
+
+// New rows by real keys, in a table with rows and in an empty one: typed
+// into the cell editor, written by Down, Insert or Tab on the last cell,
+// forgotten by Esc without a write or a message.
+class DataGridNewRows : public DataGrid {
+ protected:
+  // Types `text` into the current cell through its editor and leaves the
+  // editor open.
+  void typeInCell(const QString& text) {
+    typeKeys(grid, text.left(1));
+    ASSERT_NE(editor(), nullptr) << "typing opens the cell editor";
+    typeKeys(editor(), text.mid(1));
+  }
+  // Key events carrying the characters, Chinese ones too.
+  static void typeKeys(QWidget* w, const QString& text) {
+    for (QChar c : text) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(w, &press);
+      QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(w, &release);
+    }
+  }
+  // The open cell editor; closed ones wait hidden for their deletion.
+  QLineEdit* editor() {
+    for (QLineEdit* e : grid->findChildren<QLineEdit*>())
+      if (e->isVisible()) return e;
+    return nullptr;
+  }
+  void editorKey(Qt::Key k) {
+    ASSERT_NE(editor(), nullptr);
+    QTest::keyClick(editor(), k);
+    test::processEvents();
+  }
+  void goTo(int row, int col) {
+    grid->setCurrentIndex(at(row, col));
+    test::processEvents();
+  }
+  std::string count(const std::string& table) {
+    return rows("select count(*) from " + table)[0][0];
+  }
+};
+
+TEST_F(DataGridNewRows, EscForgetsANewRowWithValuesUnwritten) {
+  pickOld("item");
+  goTo(2, 1);
+  key(Qt::Key_Down);
+  ASSERT_EQ(model->rowCount(), 4);
+  EXPECT_EQ(indicator(3), "*");
+  typeInCell("pear");
+  editorKey(Qt::Key_Return);
+  EXPECT_EQ(cell(3, 1), "pear");
+  EXPECT_EQ(indicator(3), "*") << "not yet saved";
+  key(Qt::Key_Escape);
+  EXPECT_EQ(model->rowCount(), 3);
+  EXPECT_EQ(model->pendingRow(), -1);
+  EXPECT_EQ(grid->currentIndex().row(), 2);
+  EXPECT_EQ(count("item"), "3");
+  EXPECT_TRUE(boxes().empty());
+
+  // A row the table would refuse goes just as quietly.
+  key(Qt::Key_Down);
+  goTo(3, 2);
+  typeInCell("-5");
+  editorKey(Qt::Key_Return);
+  key(Qt::Key_Escape);
+  EXPECT_EQ(model->rowCount(), 3);
+  EXPECT_TRUE(boxes().empty());
+  EXPECT_EQ(count("item"), "3");
+}
+
+TEST_F(DataGridNewRows, DownInsertAndTabWriteTheRowAndStartTheNext) {
+  pickOld("item");
+  goTo(2, 1);
+  key(Qt::Key_Down);
+  typeInCell("pear");
+  key(Qt::Key_Down);  // straight from the open editor
+  EXPECT_EQ(rows("select id, name from item where id = 4"),
+            (std::vector<std::vector<std::string>>{{"4", "pear"}}));
+  ASSERT_EQ(model->rowCount(), 5);
+  EXPECT_EQ(indicator(3), "");
+  EXPECT_EQ(indicator(4), "*");
+  EXPECT_EQ(grid->currentIndex(), at(4, 1));
+  key(Qt::Key_Down);
+  EXPECT_EQ(model->rowCount(), 5) << "no second row while the new one is empty";
+
+  typeInCell("plum");
+  editorKey(Qt::Key_Return);
+  key(Qt::Key_Insert);
+  EXPECT_EQ(count("item"), "5");
+  EXPECT_EQ(model->rowCount(), 6);
+  EXPECT_EQ(indicator(5), "*");
+
+  // Tab on the last cell, first from the grid, then from the cell editor;
+  // the next row starts in its first cell.
+  goTo(5, 1);
+  typeInCell("fig");
+  editorKey(Qt::Key_Return);
+  goTo(5, 5);
+  key(Qt::Key_Tab);
+  EXPECT_EQ(rows("select name from item where id = 6")[0][0], "fig");
+  ASSERT_EQ(model->rowCount(), 7);
+  EXPECT_EQ(grid->currentIndex(), at(6, 0));
+  key(Qt::Key_Tab);  // the empty new row: the next cell, nothing more
+  EXPECT_EQ(grid->currentIndex(), at(6, 1));
+  typeInCell("kiwi");
+  editorKey(Qt::Key_Tab);
+  goTo(6, 5);
+  typeInCell("绿色");
+  editorKey(Qt::Key_Tab);
+  EXPECT_EQ(rows("select name, note from item where id = 7"),
+            (std::vector<std::vector<std::string>>{{"kiwi", "绿色"}}));
+  ASSERT_EQ(model->rowCount(), 8);
+  EXPECT_EQ(grid->currentIndex(), at(7, 0));
+  EXPECT_NE(editor(), nullptr) << "typing goes on in the next row";
+  EXPECT_TRUE(boxes().empty());
+}
+
+TEST_F(DataGridNewRows, ARefusedNewRowStaysAsTyped) {
+  pickOld("item");
+  goTo(2, 2);
+  key(Qt::Key_Down);
+  typeInCell("-5");
+  key(Qt::Key_Down);
+  auto shown = boxes();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].second.find("constraint failed"), std::string::npos) << shown[0].second;
+  EXPECT_EQ(model->rowCount(), 4) << "no next row";
+  EXPECT_EQ(model->pendingRow(), 3);
+  EXPECT_EQ(cell(3, 2), "-5");
+  EXPECT_EQ(count("item"), "3");
+}
+
+TEST_F(DataGridNewRows, AnEmptyTableGetsItsFirstRows) {
+  pickOld("empty");
+  ASSERT_EQ(model->rowCount(), 0);
+  key(Qt::Key_Down);
+  ASSERT_EQ(model->rowCount(), 1);
+  EXPECT_EQ(indicator(0), "*");
+  EXPECT_EQ(grid->currentIndex(), at(0, 0));
+  goTo(0, 1);
+  typeInCell("第一行");
+  key(Qt::Key_Down);
+  EXPECT_EQ(rows("select id, name from empty"),
+            (std::vector<std::vector<std::string>>{{"1", "第一行"}}));
+  ASSERT_EQ(model->rowCount(), 2);
+  EXPECT_EQ(indicator(1), "*");
+
+  typeInCell("第二行");
+  editorKey(Qt::Key_Return);
+  key(Qt::Key_Escape);
+  EXPECT_EQ(model->rowCount(), 1);
+  EXPECT_EQ(count("empty"), "1");
+
+  key(Qt::Key_Insert);
+  goTo(1, 1);
+  typeInCell("第三行");
+  editorKey(Qt::Key_Return);
+  key(Qt::Key_Insert);
+  EXPECT_EQ(rows("select name from empty order by id"),
+            (std::vector<std::vector<std::string>>{{"第一行"}, {"第三行"}}));
+  EXPECT_TRUE(boxes().empty());
 }
 
 TEST_F(DataGrid, ReadOnlyTablesRefuseEveryChange) {

@@ -130,24 +130,39 @@ void TDBGridEh::cancelRow() {
     setCurrentIndex(model_->index(model_->rowCount() - 1, current.column()));
 }
 
+// The cell editor's text goes into the row and the editor closes, as when
+// the user leaves the cell.
+void TDBGridEh::finishEditing() {
+  QWidget* editor = focusWidget();
+  if (state() != EditingState || !editor || !viewport()->isAncestorOf(editor)) return;
+  commitData(editor);
+  closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
 void TDBGridEh::keyPressEvent(QKeyEvent* e) {
+  const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+  const int key = e->key();
+  // An empty table has no last row: Down starts its first.
+  const bool onLastRow = currentIndex().isValid()
+                             ? currentIndex().row() == model_->rowCount() - 1
+                             : model_->active() && model_->rowCount() == 0;
+  const bool appends = mods == Qt::NoModifier &&
+                       (key == Qt::Key_Insert ||
+                        (key == Qt::Key_Down && onLastRow && model_->readOnlyReason().empty()));
+  if (appends) finishEditing();
   if (state() != EditingState) {
-    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
-    const int key = e->key();
-    const bool onLastRow = currentIndex().isValid() && currentIndex().row() == model_->rowCount() - 1;
     if (key == Qt::Key_Delete && mods == Qt::ControlModifier) {
       runGuarded([this] { deleteCurrentRow(); });
       return;
     }
-    if (key == Qt::Key_Insert && mods == Qt::NoModifier) {
-      runGuarded([this] { appendRow(); });
+    if (appends) {
+      // Down from a new row that holds nothing yet adds no second one.
+      if (key == Qt::Key_Insert || !(model_->pendingIsAppend() && model_->pendingIsEmpty()))
+        runGuarded([this] { appendRow(); });
       return;
     }
-    if (key == Qt::Key_Down && mods == Qt::NoModifier && onLastRow &&
-        model_->readOnlyReason().empty()) {
-      // Down from a new row that holds nothing yet adds no second one.
-      if (!(model_->pendingIsAppend() && model_->pendingIsEmpty()))
-        runGuarded([this] { appendRow(); });
+    if (key == Qt::Key_Tab && mods == Qt::NoModifier && onLastCell()) {
+      tabIntoNewRow();
       return;
     }
     if (key == Qt::Key_Escape && mods == Qt::NoModifier && model_->pendingRow() >= 0) {
@@ -156,6 +171,34 @@ void TDBGridEh::keyPressEvent(QKeyEvent* e) {
     }
   }
   QTableView::keyPressEvent(e);
+}
+
+bool TDBGridEh::onLastCell() const {
+  const QModelIndex current = currentIndex();
+  return current.isValid() && current.row() == model_->rowCount() - 1 &&
+         current.column() == model_->columnCount() - 1 && model_->readOnlyReason().empty() &&
+         !(model_->pendingIsAppend() && model_->pendingIsEmpty());
+}
+
+// Tab on the last cell of the last row writes the row and starts the next
+// in its first cell.
+bool TDBGridEh::tabIntoNewRow() {
+  const int before = model_->rowCount();
+  runGuarded([this] {
+    const int row = model_->appendRow();
+    setCurrentIndex(model_->index(row, 0));
+    scrollTo(currentIndex());
+  });
+  return model_->rowCount() > before;
+}
+
+// The cell editor's Tab asks for the next cell here, after handing its text
+// to the row.
+void TDBGridEh::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+  if (hint != QAbstractItemDelegate::EditNextItem || !onLastCell())
+    return QTableView::closeEditor(editor, hint);
+  QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+  if (tabIntoNewRow()) QTableView::edit(currentIndex());
 }
 
 void TDBGridEh::currentChanged(const QModelIndex& current, const QModelIndex& previous) {

@@ -4,8 +4,11 @@
 // grid lines; the current cell white on the highlight colour.
 //
 // Keys: typing or F2 edits a cell, Tab moves between cells, leaving a row
-// writes its changes, Esc forgets them, Insert (or Down on the last row)
-// appends a row, Ctrl+Delete deletes the current row after a confirmation.
+// writes its changes, Esc forgets them (a new row goes, unwritten), Insert
+// (or Down on the last row, or Tab on its last cell) writes the row in hand
+// and starts a new one, Ctrl+Delete deletes the current row after a
+// confirmation. The row indicator marks the current row, a changed row
+// not yet written ("I") and a new row not yet written ("*").
 #ifndef VOVARIZE_UI_DATA_GRID_DB_GRID_EH_H
 #define VOVARIZE_UI_DATA_GRID_DB_GRID_EH_H
 
@@ -43,6 +46,7 @@ class TDBGridEh : public QTableView {
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
   void keyPressEvent(QKeyEvent* e) override;
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
 
  private:
@@ -50,6 +54,9 @@ class TDBGridEh : public QTableView {
   std::string whyReadOnly(const QModelIndex& index) const;
   void refuse(const std::string& why);
   void leaveRow(int row, int column);
+  void finishEditing();
+  bool onLastCell() const;
+  bool tabIntoNewRow();
   void sizeColumns();
 
   GridModel* model_;

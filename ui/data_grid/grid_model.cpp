@@ -204,7 +204,9 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
 int GridModel::appendRow() {
   const std::string why = readOnlyReason();
   if (!why.empty()) throw Error(why);
-  if (pending_.append) return pending_.row;
+  // A new row that holds nothing stays the one new row; one that holds
+  // values is written first, like any other pending row.
+  if (pending_.append && pending_.texts.empty()) return pending_.row;
   post();
   const int row = tableRows();
   beginInsertRows(QModelIndex(), row, row);
@@ -216,7 +218,7 @@ int GridModel::appendRow() {
 }
 
 void GridModel::post() {
-  if (pending_.row < 0) return;
+  if (pending_.row < 0 || removing_) return;
   if (pending_.append && pending_.texts.empty()) {
     cancel();
     return;
@@ -238,11 +240,15 @@ void GridModel::post() {
 
 void GridModel::cancel() {
   const int row = pending_.row;
-  if (row < 0) return;
+  if (row < 0 || removing_) return;
   if (pending_.append) {
+    // Removing the row moves the view's current cell off it first, which
+    // would otherwise write the row that is being forgotten.
+    removing_ = true;
     beginRemoveRows(QModelIndex(), row, row);
     pending_ = Pending();
     endRemoveRows();
+    removing_ = false;
     return;
   }
   pending_ = Pending();

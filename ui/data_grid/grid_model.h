@@ -53,8 +53,9 @@ class GridModel : public QAbstractTableModel {
   bool pendingIsAppend() const { return pending_.append; }
   bool pendingIsEmpty() const { return pending_.texts.empty(); }
 
-  // Adds an empty row at the end (writing the pending row first) and
-  // returns its index.
+  // Adds an empty row at the end (writing the pending row first, a new row
+  // with values too) and returns its index; an empty new row is returned
+  // as it is.
   int appendRow();
   // Writes the pending row. On failure raises the error and keeps the row
   // as typed; an appended row left empty is dropped instead of written.
@@ -102,6 +103,7 @@ class GridModel : public QAbstractTableModel {
   mutable uint64_t useClock_ = 0;
   mutable bool readBroken_ = false;
   Pending pending_;
+  bool removing_ = false;  // the pending new row is being taken out
   int currentRow_ = -1;
 };
 
