@@ -1,15 +1,12 @@
 // The CSV writer behind the export statement.
 #include "data/text_driver.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "data/backend.h"
 #include "data/error.h"
+#include "data/interrupt.h"
+#include "data/replacing_file.h"
 
 namespace vov {
 
@@ -99,22 +96,8 @@ static void appendField(std::string& line, const Value& v) {
 
 void runTextExport(Backend& backend, const TextExport& job) {
   const std::string target = job.folder + job.file;
-  std::unique_ptr<Cursor> cur = backend.query("select * from " + job.table);
-
-  std::string tmp = target + ".tmp-XXXXXX";
-  int fd = mkstemp(&tmp[0]);
-  if (fd < 0)
-    throw Error("无法创建文件“" + target + "”：" + std::strerror(errno));
-  // mkstemp makes the file private; give it the mode a new file would get.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  FILE* f = fdopen(fd, "wb");
-  auto fail = [&](const std::string& why) {
-    std::fclose(f);
-    std::remove(tmp.c_str());
-    throw Error("无法写入文件“" + target + "”：" + why);
-  };
+  std::unique_ptr<Cursor> cur = backend.readQuery("select * from " + job.table);
+  ReplacingFile file(target, "文件");
 
   std::string line;
   const auto& fields = cur->fields();
@@ -124,39 +107,23 @@ void runTextExport(Backend& backend, const TextExport& job) {
   }
   line += "\r\n";
   std::vector<Value> row;
-  try {
-    bool more = true;
-    while (more) {
-      row.clear();
-      more = cur->next(row);
-      if (more) {
-        for (size_t i = 0; i < row.size(); ++i) {
-          if (i) line += ',';
-          appendField(line, row[i]);
-        }
-        line += "\r\n";
-      }
-      if (!more || line.size() > (1 << 16)) {
-        if (std::fwrite(line.data(), 1, line.size(), f) != line.size())
-          fail(std::strerror(errno));
-        line.clear();
-      }
+  for (;;) {
+    // A stop request ends the export here; the temporary file goes with it.
+    checkInterrupt();
+    row.clear();
+    if (!cur->next(row)) break;
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i) line += ',';
+      appendField(line, row[i]);
     }
-  } catch (...) {
-    std::fclose(f);
-    std::remove(tmp.c_str());
-    throw;
+    line += "\r\n";
+    if (line.size() > (1 << 16)) {
+      file.write(line);
+      line.clear();
+    }
   }
-  if (std::fflush(f) != 0 || fsync(fileno(f)) != 0) fail(std::strerror(errno));
-  if (std::fclose(f) != 0) {
-    std::remove(tmp.c_str());
-    throw Error("无法写入文件“" + target + "”：" + std::strerror(errno));
-  }
-  if (std::rename(tmp.c_str(), target.c_str()) != 0) {
-    int e = errno;
-    std::remove(tmp.c_str());
-    throw Error("无法写入文件“" + target + "”：" + std::strerror(e));
-  }
+  file.write(line);
+  file.commit();
 }
 
 }  // namespace vov

@@ -23,9 +23,10 @@ bool parseTextExport(const std::string& sql, TextExport* out);
 // Writes the CSV file: a header line of the field names, one line per row,
 // commas between fields, text in double quotes (inner quotes doubled),
 // numbers plain, dates "yyyy-mm-dd hh:mm:ss", bytes as hexadecimal text in
-// quotes, null as nothing, UTF-8, CR LF. The file is written under a
-// temporary name and renamed over the target, so a failure leaves no
-// half-written file.
+// quotes, null as nothing, UTF-8, CR LF. The rows are only read. The file
+// is written under a temporary name and renamed over the target, so a
+// failure or a stop request (data/interrupt.h) leaves no half-written file
+// and no temporary one; write failures are raised as vov::FileError.
 void runTextExport(Backend& backend, const TextExport& job);
 
 }  // namespace vov

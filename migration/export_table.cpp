@@ -3,6 +3,7 @@
 
 #include "data/engine.h"
 #include "data/error.h"
+#include "data/error_context.h"
 
 namespace vov {
 
@@ -25,8 +26,16 @@ std::string exportStatement(Connection& connection, const std::string& table,
 
 void exportTable(Connection& connection, const std::string& table, const std::string& path) {
   if (splitExportPath(path).file.empty())
-    throw Error("导出文件“" + path + "”没有文件名");
-  connection.execute(exportStatement(connection, table, path));
+    throw Error("导出文件“" + echo(path, 4 * kEchoChars) + "”没有文件名");
+  try {
+    connection.execute(exportStatement(connection, table, path));
+  } catch (Error& e) {
+    // A write failure names the file already; anything else came from
+    // reading the old table.
+    placeEngineError(e, Side::Old, connection.connectionString(), "从",
+                     "读取表“" + echo(table) + "”时");
+    throw;
+  }
 }
 
 }  // namespace vov

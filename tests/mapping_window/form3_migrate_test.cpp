@@ -10,10 +10,12 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "tests/mapping_window/mapping_window_fixture.h"
 #include "tests/support/gui_support.h"
+#include "tests/support/test_support.h"
 
 using namespace vov;
 using ui::DialogSeam;
@@ -499,6 +501,23 @@ TEST_F(MappingWindowOrders, ExportWritesTheOldTable) {
   const auto shown = boxes();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].caption, "Vovarize");
+  EXPECT_EQ(ui::screenCursor(), ui::crDefault);
+}
+
+// A disk that fills during the export used to end the whole program (a
+// double free). Now the window stays, the reason is shown, and neither the
+// file nor a temporary one is left.
+TEST_F(MappingWindowOrders, ExportOntoAFullDiskShowsTheReasonAndLeavesNoFile) {
+  pickOld("orders");
+  const std::string target = dir.file("满/out.TXT");
+  ASSERT_EQ(mkdir(dir.file("满").c_str(), 0755), 0);
+  DialogSeam::answerFile(target);
+  {
+    test::FileSizeLimit full(40);
+    f3->Button11->click();
+  }
+  expectErrorBox("无法写入文件“" + target + "”：文件超过了系统允许的大小.");
+  EXPECT_TRUE(std::filesystem::is_empty(dir.file("满")));
   EXPECT_EQ(ui::screenCursor(), ui::crDefault);
 }
 

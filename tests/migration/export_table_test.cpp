@@ -7,6 +7,7 @@
 #include "data/connection_string.h"
 #include "data/engine.h"
 #include "data/error.h"
+#include "data/interrupt.h"
 #include "migration/export_table.h"
 #include "tests/support/test_support.h"
 
@@ -106,10 +107,37 @@ TEST_F(Export, FailuresLeaveNoFileBehind) {
     exportTable(conn, "no such table", target);
     FAIL() << "a missing table must fail";
   } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()), "no such table: no such table");
+    EXPECT_EQ(std::string(e.what()),
+              "从老数据库“" + db + "”读取表“no such table”时出错：no such table: no such table");
   }
   EXPECT_EQ(test::readFile(target), "old content");
 
   EXPECT_THROW(exportTable(conn, "order details", dir.path() + "/"), Error);
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"keep.TXT", "old.db"}));
+}
+
+// A write that fails midway (a file-size limit standing in for a full disk)
+// used to free the file twice and end the program.
+TEST_F(Export, AFullDiskFailsWithTheReasonAndLeavesTheOldFileAlone) {
+  std::string target = dir.file("keep.TXT");
+  test::writeFile(target, "old content");
+  std::string message;
+  {
+    test::FileSizeLimit full(30);
+    try {
+      exportTable(conn, "order details", target);
+    } catch (const FileError& e) {
+      message = e.what();
+    }
+  }
+  EXPECT_EQ(message, "无法写入文件“" + target + "”：文件超过了系统允许的大小");
+  EXPECT_EQ(test::readFile(target), "old content");
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"keep.TXT", "old.db"}));
+}
+
+TEST_F(Export, AStopRequestLeavesNoFile) {
+  requestInterrupt();
+  EXPECT_THROW(exportTable(conn, "order details", dir.file("out.TXT")), Abort);
+  clearInterrupt();
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"old.db"}));
 }

@@ -1,0 +1,38 @@
+// A file written whole or not at all: the bytes go to a temporary file
+// beside the target, which is renamed over the target only when every byte
+// is on the disk. A failure, an exception or an interruption in between
+// removes the temporary file and leaves the target as it was.
+#ifndef VOVARIZE_DATA_REPLACING_FILE_H
+#define VOVARIZE_DATA_REPLACING_FILE_H
+
+#include <cstddef>
+#include <string>
+
+namespace vov {
+
+class ReplacingFile {
+ public:
+  // Creates the temporary file. `noun` names the file in messages: "文件"
+  // gives "无法创建文件“<target>”：<reason>" and "无法写入文件“<target>”：…".
+  // A replaced file's permissions are kept. Raises vov::FileError.
+  ReplacingFile(std::string target, std::string noun);
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  void write(const char* data, size_t size);
+  void write(const std::string& bytes) { write(bytes.data(), bytes.size()); }
+  // Puts the file in the target's place. Raises vov::FileError.
+  void commit();
+
+ private:
+  [[noreturn]] void fail(const char* verb, int err);
+  void discard();
+
+  std::string target_, noun_, temp_;
+  int fd_ = -1;
+};
+
+}  // namespace vov
+
+#endif
