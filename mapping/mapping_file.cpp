@@ -3,34 +3,20 @@
 
 #include <fcntl.h>
 #include <iconv.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include "data/error.h"
+#include "data/error_context.h"
+#include "data/replacing_file.h"
 #include "data/text_util.h"
 
 namespace vov {
 
 namespace {
 
-std::string why() { return std::strerror(errno); }
-
-bool writeAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
+std::string why() { return systemReason(errno); }
 
 // GB18030 (a superset of GBK) to UTF-8; false when the bytes are not valid.
 bool fromGb18030(const std::string& in, std::string* out) {
@@ -58,51 +44,36 @@ void saveMappingList(const std::vector<std::string>& lines, const std::string& p
     text += l;
     text += "\r\n";
   }
-  // Written whole under a temporary name beside the target, then renamed
-  // over it: a failure never leaves a half-written list.
-  std::string tmp = path + ".tmp-XXXXXX";
-  int fd = mkstemp(&tmp[0]);
-  if (fd < 0) throw Error("无法保存列表文件“" + path + "”：" + why());
-  struct stat st;
-  mode_t mode;
-  if (::stat(path.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-  fchmod(fd, mode);
-  if (!writeAll(fd, text) || fsync(fd) != 0) {
-    std::string reason = why();
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    throw Error("无法保存列表文件“" + path + "”：" + reason);
-  }
-  if (::close(fd) != 0 || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::string reason = why();
-    ::unlink(tmp.c_str());
-    throw Error("无法保存列表文件“" + path + "”：" + reason);
-  }
+  // Never a half-written list: written whole beside the target, then
+  // renamed over it.
+  ReplacingFile file(path, "列表文件");
+  file.write(text);
+  file.commit();
 }
 
 std::vector<std::string> loadMappingList(const std::string& path) {
+  const std::string shown = "列表文件“" + echo(path, 4 * kEchoChars) + "”";
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Error("无法打开列表文件“" + path + "”：" + why());
+  if (fd < 0) throw Error("无法打开" + shown + "：" + why());
+  // Read no further than a list can be long: a device such as /dev/zero,
+  // or a file that is no list, must not fill the memory.
   std::string bytes;
   char buf[65536];
-  while (true) {
+  while (bytes.size() <= kMaxMappingListBytes) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
       std::string reason = why();
       ::close(fd);
-      throw Error("无法读取列表文件“" + path + "”：" + reason);
+      throw Error("无法读取" + shown + "：" + reason);
     }
     if (n == 0) break;
     bytes.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);
+  if (bytes.size() > kMaxMappingListBytes)
+    throw Error(shown + "太大（超过 " + std::to_string(kMaxMappingListBytes >> 20) +
+                " MB），不是映射列表文件");
 
   size_t nul = bytes.find('\0');
   if (nul != std::string::npos) bytes.resize(nul);
@@ -112,7 +83,7 @@ std::vector<std::string> loadMappingList(const std::string& path) {
   if (isValidUtf8(bytes)) {
     text = std::move(bytes);
   } else if (!fromGb18030(bytes, &text)) {
-    throw Error("列表文件“" + path + "”的编码无法识别（既不是 UTF-8，也不是 GBK）");
+    throw Error(shown + "的编码无法识别（既不是 UTF-8，也不是 GBK）");
   }
 
   std::vector<std::string> lines;
@@ -121,6 +92,9 @@ std::vector<std::string> loadMappingList(const std::string& path) {
   while (i < n) {
     size_t start = i;
     while (i < n && text[i] != '\r' && text[i] != '\n') ++i;
+    if (i - start > kMaxMappingLineBytes)
+      throw Error(shown + "的第 " + std::to_string(lines.size() + 1) + " 行太长（超过 " +
+                  std::to_string(kMaxMappingLineBytes >> 10) + " KB），不是映射列表文件");
     lines.push_back(text.substr(start, i - start));
     if (i < n && text[i] == '\r') ++i;
     if (i < n && text[i] == '\n') ++i;

@@ -1,10 +1,8 @@
 // The mapping list file on disk.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <filesystem>
 #include <unistd.h>
 
@@ -83,21 +81,16 @@ TEST(MappingFile, FailedSaveLeavesTheOldFileWhole) {
   std::string p = dir.file("list.TXT");
   saveMappingList({"old >> t->f"}, p);
   // A file size limit stands in for a full disk: the write fails midway.
-  struct rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit small = saved;
-  small.rlim_cur = 16;
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  bool threw = false;
-  try {
-    saveMappingList({"new >> t->f", std::string(100, 'x')}, p);
-  } catch (const Error&) {
-    threw = true;
+  std::string message;
+  {
+    test::FileSizeLimit full(16);
+    try {
+      saveMappingList({"new >> t->f", std::string(100, 'x')}, p);
+    } catch (const Error& e) {
+      message = e.what();
+    }
   }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, oldHandler);
-  EXPECT_TRUE(threw);
+  EXPECT_EQ(message, "无法写入列表文件“" + p + "”：文件超过了系统允许的大小");
   EXPECT_EQ(test::readFile(p), "old >> t->f\r\n");
   int entries = 0;
   for (auto& e : std::filesystem::directory_iterator(dir.path())) {
@@ -124,4 +117,35 @@ TEST(MappingFile, FailedRenameLeavesNoTemporaryFile) {
 TEST(MappingFile, FailedSaveIntoAMissingFolder) {
   test::TempDir dir;
   EXPECT_THROW(saveMappingList({"x"}, dir.file("no/such/list.TXT")), Error);
+}
+
+// A list is small: a device that never ends, a huge file or an endless line
+// are refused with a message instead of being read until memory runs out.
+TEST(MappingFile, LoadRefusesWhatCannotBeAList) {
+  test::TempDir dir;
+  try {
+    loadMappingList("/dev/zero");
+    FAIL() << "/dev/zero was read as a list";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "列表文件“/dev/zero”太大（超过 16 MB），不是映射列表文件");
+  }
+  const std::string line = "a->b >> c->d\r\n";
+  std::string big;
+  while (big.size() + line.size() <= kMaxMappingListBytes) big += line;
+  test::writeFile(dir.file("largest.TXT"), big);
+  EXPECT_EQ(loadMappingList(dir.file("largest.TXT")).size(), big.size() / line.size());
+  test::writeFile(dir.file("too big.TXT"), big + std::string(line.size(), 'x'));
+  EXPECT_THROW(loadMappingList(dir.file("too big.TXT")), Error);
+
+  const std::string longest(kMaxMappingLineBytes, 'n');
+  test::writeFile(dir.file("long.TXT"), "x >> t->f\n" + longest + "\n");
+  EXPECT_EQ(loadMappingList(dir.file("long.TXT")).at(1), longest);
+  test::writeFile(dir.file("too long.TXT"), "x >> t->f\n\n" + longest + "n");
+  try {
+    loadMappingList(dir.file("too long.TXT"));
+    FAIL() << "a line over the limit was read";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "列表文件“" + dir.file("too long.TXT") + "”的第 3 行太长（超过 64 KB），不是映射列表文件");
+  }
 }
