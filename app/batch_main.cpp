@@ -18,6 +18,7 @@
 #include "app/error_text.h"
 #include "data/data_module.h"
 #include "data/error.h"
+#include "data/interrupt.h"
 #include "mapping/mapping_file.h"
 #include "mapping/mapping_line.h"
 #include "migration/export_table.h"
@@ -89,11 +90,11 @@ Options parseArguments(int argc, char** argv) {
   return o;
 }
 
-// Set by the first Ctrl-C (or SIGTERM); the migration then stops after the
-// row in hand and keeps the rows before it. A second one ends the program.
-volatile std::sig_atomic_t interrupted = 0;
-
-void onInterrupt(int) { interrupted = 1; }
+// The first Ctrl-C (or SIGTERM) asks the running work to stop
+// (data/interrupt.h): a migration after the row in hand, keeping the rows
+// before it; an export at once, leaving no file. A second one ends the
+// program.
+void onInterrupt(int) { requestInterrupt(); }
 
 void catchInterrupts() {
   struct sigaction sa {};
@@ -116,7 +117,7 @@ class ProgressPrinter {
 
   void report(int32_t counter) {
     counter_ = counter;
-    if (interrupted) throw Abort();
+    checkInterrupt();
     // The clock is read once every 256 rows; the first count shows at once.
     if (counter != 1 && counter % 256 != 0) return;
     Clock::time_point now = Clock::now();
@@ -211,7 +212,12 @@ int exportOldTable(const Options& o) {
   TDataModule2 dm;
   TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, o.get("--old"));
   Clock::time_point start = Clock::now();
-  exportTable(dm.ADOConnection2old, o.get("--export"), o.get("--to"));
+  catchInterrupts();
+  try {
+    exportTable(dm.ADOConnection2old, o.get("--export"), o.get("--to"));
+  } catch (const Abort&) {
+    throw Error("导出已中断，没有写入文件“" + o.get("--to") + "”");
+  }
   std::printf("导出完成！用时%lld毫秒\n", millisecondsSince(start));
   return 0;
 }

@@ -161,3 +161,27 @@ TEST_F(Faults, FiltersWithASecondStatementOrAParameterAreRefused) {
   EXPECT_EQ(test::sqliteRows(oldDb, "select count(*) from src"), (Rows{{"10"}}));
   EXPECT_EQ(newCount(), 1);
 }
+
+// A name of a megabyte, from a hand-made list, is echoed cut to a
+// readable length; the message keeps its spelled-out form.
+TEST_F(Faults, HugeNamesAreEchoedCut) {
+  makeFiles(3);
+  TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, oldDb);
+  TDataModule2::openSide(dm.ADOConnection1new, dm.ADODataSet1new, newDb);
+  const std::string huge(1 << 20, 'n');
+  for (bool oldSide : {true, false}) {
+    MigrationRequest r;
+    r.oldTable = [] { return std::string("src"); };
+    r.newTable = [] { return std::string("dst"); };
+    r.lines = {oldSide ? composeFieldMappingLine("src", huge, -1, "dst", "id")
+                       : composeFieldMappingLine("src", "id", -1, "dst", huge)};
+    r.filter = kDefaultFilterText;
+    try {
+      migrateTable(dm, r);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), std::string(oldSide ? "ADODataSetTmp" : "ADODataSettmpnew") +
+                                           ": Field '" + std::string(100, 'n') + "…' not found");
+    }
+  }
+}

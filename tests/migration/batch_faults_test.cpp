@@ -1,0 +1,143 @@
+// vovarize-batch under real faults: a disk that fills, Ctrl-C and SIGTERM
+// during an export, and a mapping list that is no list. It must end with a
+// message naming the cause, exit 1, and leave no half-written or temporary
+// file.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/test_support.h"
+
+extern char** environ;
+
+using namespace vov;
+
+namespace {
+
+const std::string kBatch = std::string(VOV_BIN_DIR) + "/vovarize-batch";
+
+class BatchFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::makeSqlite(oldDb,
+                     "create table src(id integer primary key, t varchar(120));"
+                     "with recursive c(x) as (select 1 union all select x + 1 from c where x < 20000)"
+                     " insert into src select x, printf('%0100d', x) from c;");
+    test::makeSqlite(newDb, "create table dst(id integer, t varchar(120));");
+    test::writeFile(mapFile, "src->id >> dst->id\r\nsrc->t >> dst->t\r\n");
+    ASSERT_EQ(mkdir(full.c_str(), 0755), 0);
+  }
+
+  static std::string q(const std::string& s) { return test::shellQuote(s); }
+
+  std::vector<std::string> entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(folder))
+      names.push_back(e.path().filename().string());
+    return names;
+  }
+
+  test::TempDir dir;
+  std::string oldDb = dir.file("old.db"), newDb = dir.file("new.db");
+  std::string mapFile = dir.file("map.TXT");
+  std::string full = dir.file("满");
+};
+
+}  // namespace
+
+TEST_F(BatchFaults, AnExportOntoAFullDiskSaysSoAndLeavesNoFile) {
+  const std::string target = full + "/out.TXT";
+  bool real = false;
+  test::CommandResult r = test::runShell(test::onSmallDisk(
+      full, 64,
+      kBatch + " --old " + q(oldDb) + " --export src --to " + q(target) +
+          "; echo \"rc=$?\"; ls -A " + q(full),
+      &real));
+  const std::string reason = real ? "磁盘已满" : "文件超过了系统允许的大小";
+  EXPECT_EQ(r.err, "无法写入文件“" + target + "”：" + reason + ".\n");
+  EXPECT_EQ(r.out, "rc=1\n") << "no file, temporary or not, is left";
+}
+
+// The full disk of the new database: SQLite has already undone the whole
+// transaction, and its own error is the one shown, not the commit's.
+TEST_F(BatchFaults, AMigrationOntoAFullDiskShowsTheEnginesError) {
+  const std::string onDisk = full + "/new.db";
+  bool real = false;
+  test::CommandResult r = test::runShell(test::onSmallDisk(
+      full, 512,
+      "cp " + q(newDb) + " " + q(onDisk) + " && " + kBatch + " --old " + q(oldDb) + " --new " +
+          q(onDisk) + " --map " + q(mapFile) + " >/dev/null; echo \"rc=$?\"; ls -A " + q(full) +
+          "; cp " + q(onDisk) + " " + q(dir.file("after.db")),
+      &real));
+  EXPECT_EQ(r.out, "rc=1\nnew.db\n") << "no journal is left beside the file";
+  const std::string head =
+      "本次迁移的行均未写入新表（新数据库已自行撤销整个事务）：向新数据库“" + onDisk + "”写入第 ";
+  EXPECT_EQ(r.err.compare(0, head.size(), head), 0) << r.err;
+  const std::string tail = real ? "database or disk is full.\n" : "";
+  EXPECT_TRUE(r.err.size() > tail.size() &&
+              r.err.compare(r.err.size() - tail.size(), tail.size(), tail) == 0)
+      << r.err;
+  EXPECT_EQ(r.err.find("no transaction"), std::string::npos) << r.err;
+  EXPECT_EQ(test::sqliteRows(dir.file("after.db"), "select count(*) from dst")[0][0], "0");
+}
+
+// Ctrl-C or SIGTERM while the rows are being written: the temporary file
+// goes, and an existing file of that name stays as it was.
+TEST_F(BatchFaults, ASignalDuringAnExportLeavesNoFile) {
+  test::makeSqlite(oldDb,
+                   "with recursive c(x) as (select 20001 union all select x + 1 from c"
+                   " where x < 1500000) insert into src select x, 'row ' || x from c;");
+  const std::string target = full + "/out.TXT";
+  test::writeFile(target, "earlier export");
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    const std::string errFile = dir.file("err.txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::vector<std::string> words{kBatch, "--old", oldDb, "--export", "src", "--to", target};
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, kBatch.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Signalled once the temporary file is there, so while rows go in.
+    bool writing = false;
+    for (int i = 0; i < 20000 && !writing; ++i) {
+      writing = entries(full).size() > 1;
+      if (!writing) std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    EXPECT_TRUE(writing);
+    kill(pid, sig);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(test::readFile(errFile), "导出已中断，没有写入文件“" + target + "”.\n");
+    EXPECT_EQ(entries(full), std::vector<std::string>{"out.TXT"});
+    EXPECT_EQ(test::readFile(target), "earlier export");
+  }
+}
+
+TEST_F(BatchFaults, AMappingListThatIsNoListIsRefused) {
+  test::CommandResult r = test::runShell(kBatch + " --old " + q(oldDb) + " --new " + q(newDb) +
+                                         " --map /dev/zero");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "列表文件“/dev/zero”太大（超过 16 MB），不是映射列表文件.\n");
+  test::writeFile(mapFile, "src->id >> dst->id\r\nsrc->" + std::string(100000, 't') + " >> dst->t\r\n");
+  r = test::runShell(kBatch + " --old " + q(oldDb) + " --new " + q(newDb) + " --map " + q(mapFile));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "列表文件“" + mapFile + "”的第 2 行太长（超过 64 KB），不是映射列表文件.\n");
+  EXPECT_EQ(test::sqliteRows(newDb, "select count(*) from dst")[0][0], "0");
+}
