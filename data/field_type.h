@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace vov {
 
@@ -38,9 +39,15 @@ enum FieldType : int {
 // decimal places of decimal and currency columns, 38 for GUID columns, and
 // 0 for everything else (memo and long binary included).
 struct FieldInfo {
+  FieldInfo(std::string n = {}, FieldType t = ftUnknown, int32_t s = 0)
+      : name(std::move(n)), type(t), size(s) {}
+
   std::string name;
   FieldType type = ftUnknown;
   int32_t size = 0;
+  // Empty, or the column's type named for the user when the program cannot
+  // represent its values (they read as null and may not be carried over).
+  std::string unreadable;
 };
 
 // True for the types whose values are text of a declared or open length.

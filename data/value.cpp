@@ -12,8 +12,8 @@ std::string DateTime::toText() const {
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month,
                 day, hour, minute, second);
   std::string s = buf;
-  if (microsecond != 0) {
-    std::snprintf(buf, sizeof buf, ".%06d", microsecond);
+  if (nanosecond != 0) {
+    std::snprintf(buf, sizeof buf, ".%09d", nanosecond);
     std::string frac = buf;
     while (frac.back() == '0') frac.pop_back();
     s += frac;
@@ -53,16 +53,16 @@ bool DateTime::parse(const std::string& text, DateTime* out) {
       if (!readInt(text, p, 2, &d.second)) return false;
       if (p < text.size() && text[p] == '.') {
         ++p;
-        int scale = 100000, micro = 0;
+        int scale = 100000000, nano = 0;
         size_t digits = 0;
         while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
-          micro += (text[p] - '0') * scale;
+          nano += (text[p] - '0') * scale;
           scale /= 10;
           ++p;
           ++digits;
         }
         if (digits == 0) return false;
-        d.microsecond = micro;
+        d.nanosecond = nano;
       }
     }
     if (p != text.size()) return false;
@@ -77,7 +77,7 @@ bool DateTime::parse(const std::string& text, DateTime* out) {
 bool DateTime::operator==(const DateTime& o) const {
   return year == o.year && month == o.month && day == o.day && hour == o.hour &&
          minute == o.minute && second == o.second &&
-         microsecond == o.microsecond;
+         nanosecond == o.nanosecond;
 }
 
 Value Value::fromBool(bool b) {

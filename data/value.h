@@ -12,10 +12,10 @@ namespace vov {
 struct DateTime {
   int year = 1899, month = 12, day = 30;
   int hour = 0, minute = 0, second = 0;
-  int microsecond = 0;
+  int nanosecond = 0;
 
-  // "yyyy-mm-dd hh:mm:ss", with ".ffffff" (trailing zeros dropped) only
-  // when there is a fraction.
+  // "yyyy-mm-dd hh:mm:ss", with the fraction of the second (up to nine
+  // digits, trailing zeros dropped) only when there is one.
   std::string toText() const;
   // Accepts "yyyy-mm-dd", "yyyy-mm-dd hh:mm[:ss[.f]]" and a "T" separator.
   static bool parse(const std::string& text, DateTime* out);

@@ -312,8 +312,8 @@ int compareValues(const Value& a, const Value& b) {
   if (ca == Class::Date && cb == Class::Date) {
     const DateTime& x = a.asDateTime();
     const DateTime& y = b.asDateTime();
-    const int64_t kx[] = {x.year, x.month, x.day, x.hour, x.minute, x.second, x.microsecond};
-    const int64_t ky[] = {y.year, y.month, y.day, y.hour, y.minute, y.second, y.microsecond};
+    const int64_t kx[] = {x.year, x.month, x.day, x.hour, x.minute, x.second, x.nanosecond};
+    const int64_t ky[] = {y.year, y.month, y.day, y.hour, y.minute, y.second, y.nanosecond};
     for (int i = 0; i < 7; ++i)
       if (kx[i] != ky[i]) return kx[i] < ky[i] ? -1 : 1;
     return 0;

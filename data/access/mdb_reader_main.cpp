@@ -1,15 +1,18 @@
-// vovarize-mdb-reader: reads one Access file through libmdb on behalf of the
-// Access backend, which starts it, reads its standard output (mdb_wire.h)
-// and kills it when it stops making progress. libmdb lives here and not in
-// the program because a damaged file can make it loop or crash.
+// vovarize-mdb-reader: reads one Access file on behalf of the Access
+// backend, which starts it, reads its standard output (mdb_wire.h) and
+// kills it when it stops making progress. It runs apart from the program
+// because a damaged file can make libmdb loop or crash.
 //
 //   vovarize-mdb-reader tables <file>
 //   vovarize-mdb-reader fields <file> <table>
 //   vovarize-mdb-reader rows   <file> <table> [<rows to skip>]
 //   vovarize-mdb-reader count  <file> <table>
 //
-// Rows are decoded here from the page bytes rather than through libmdb's
-// text conversions, so that every value keeps its type and exactness.
+// libmdb reads the catalogue, the table definitions and the column
+// properties. Rows and values are read from the page bytes by the page
+// format layer (data/access/format), so that every value keeps its type and
+// exactness, moved rows are found where they belong, and calculated and
+// extended-date columns read as what they hold.
 #include <fcntl.h>
 // glib first: mdbtools.h includes it inside extern "C", which C++ headers
 // reached through glib do not survive.
@@ -23,13 +26,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "data/access/format/file_format.h"
+#include "data/access/format/long_value.h"
+#include "data/access/format/page.h"
+#include "data/access/format/row.h"
+#include "data/access/format/table_def.h"
+#include "data/access/format/value_codec.h"
 #include "data/access/mdb_wire.h"
 #include "data/field_type.h"
 #include "data/text_util.h"
@@ -37,13 +45,7 @@
 namespace {
 
 using namespace vov::mdbwire;
-
-// libmdb names the column descriptor bytes the other way round: its
-// col_scale holds a decimal column's precision and col_prec its scale.
-int decimalScale(const MdbColumn* c) { return c->col_prec; }
-
-// Column types newer than this libmdb's list.
-constexpr int kMdbBigInt = 0x13;
+namespace fmt = vov::access;
 
 // ------------------------------------------------------------------ output
 
@@ -136,8 +138,9 @@ void checkLibmdb() {
 
 struct Db {
   MdbHandle* mdb = nullptr;
-  uint32_t pages = 0;
+  std::unique_ptr<fmt::PageFile> file;  // the pages, for rows and values
   bool jet3 = false;
+  uint32_t pages = 0;
 };
 
 Db openDb(const char* path) {
@@ -150,25 +153,25 @@ Db openDb(const char* path) {
     fail(kOpenFailed, std::to_string(e));
   }
   if (st.st_size == 0) fail(kEmptyFile, "");
-  unsigned char head[0x20] = {0};
+  unsigned char head[fmt::kHeaderProbeSize] = {0};
   ssize_t got = pread(fd, head, sizeof head, 0);
   close(fd);
-  if (got < static_cast<ssize_t>(sizeof head) || head[0] != 0 ||
-      (std::memcmp(head + 4, "Standard Jet DB", 15) != 0 &&
-       std::memcmp(head + 4, "Standard ACE DB", 15) != 0))
-    fail(kNotAccess, "");
+  std::unique_ptr<fmt::FileFormat> format;
+  if (got == static_cast<ssize_t>(sizeof head)) format = fmt::detectFormat(head, sizeof head);
+  if (!format) fail(kNotAccess, "");
   Db db;
-  db.jet3 = head[0x14] == MDB_VER_JET3;
-  const off_t pageSize = db.jet3 ? 2048 : 4096;
+  db.jet3 = format->version() == fmt::Version::Jet3;
+  const off_t pageSize = format->pageSize();
   // Access writes whole pages only.
   if (st.st_size < pageSize || st.st_size % pageSize != 0) fail(kTruncated, "");
   db.pages = static_cast<uint32_t>(st.st_size / pageSize);
+  db.file = std::make_unique<fmt::PageFile>(path, false);
 
   db.mdb = mdb_open(path, MDB_NOFLAGS);  // read-only
   checkLibmdb();
   if (!db.mdb) fail(kDamaged, "unknown file format version " + std::to_string(head[0x14]));
   // ACE files keep a non-zero encoding key only when they are encrypted
-  // with a password, which libmdb cannot decrypt.
+  // with a password, which this reader cannot decrypt.
   if (db.mdb->f->jet_version >= MDB_VER_ACCDB_2007 && db.mdb->f->db_key != 0)
     fail(kEncrypted, "");
   if (!mdb_read_catalog(db.mdb, MDB_TABLE)) {
@@ -226,288 +229,178 @@ MdbColumn* column(MdbTableDef* t, unsigned i) {
   return static_cast<MdbColumn*>(g_ptr_array_index(t->columns, i));
 }
 
-// ------------------------------------------------------------------ fields
+// ------------------------------------------------------------------ columns
 
-void putField(const Db& db, const MdbColumn* c) {
-  vov::FieldType type = vov::ftUnknown;
+// What the reader needs of one column: where its value stands in a row,
+// how its bytes decode, and what the program is told about it.
+struct Column {
+  std::string name;
+  fmt::Column layout;      // where its value stands in a row
+  uint8_t stored = 0;      // the type in the table definition
+  uint8_t holds = 0;       // the type of its values: a calculated column's result type
+  bool calculated = false;
+  bool longValue = false;  // the row holds a reference to Memo or OLE data
+  bool autoNumber = false;
+  int scale = 0;           // Decimal
+  vov::FieldType fieldType = vov::ftUnknown;
   int32_t size = 0;
-  switch (c->col_type) {
-    case MDB_BOOL: type = vov::ftBoolean; break;
-    case MDB_BYTE: type = vov::ftWord; break;
-    case MDB_INT: type = vov::ftSmallint; break;
-    case MDB_LONGINT: type = c->is_long_auto ? vov::ftAutoInc : vov::ftInteger; break;
-    case MDB_COMPLEX: type = vov::ftInteger; break;
-    case kMdbBigInt: type = vov::ftLargeint; break;
-    case MDB_MONEY: type = vov::ftCurrency; size = 4; break;
-    case MDB_FLOAT:
-    case MDB_DOUBLE: type = vov::ftFloat; break;
-    case MDB_DATETIME: type = vov::ftDateTime; break;
-    case MDB_BINARY: type = vov::ftVarBytes; size = c->col_size; break;
+  std::string unreadable;  // why its values cannot be read, for the user
+};
+
+bool knownType(uint8_t t) {
+  switch (t) {
+    case fmt::kColBool: case fmt::kColByte: case fmt::kColInt: case fmt::kColLong:
+    case fmt::kColMoney: case fmt::kColFloat: case fmt::kColDouble: case fmt::kColDateTime:
+    case fmt::kColBinary: case fmt::kColText: case fmt::kColOle: case fmt::kColMemo:
+    case fmt::kColGuid: case fmt::kColNumeric: case fmt::kColBigInt: case fmt::kColExtDate:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Calculated columns (Access 2010 and later) carry their formula and the
+// type of its result among the column's properties; the table definition
+// keeps a type of its own that need not be the result's.
+void readCalculation(const Db& db, const MdbColumn* c, Column& col) {
+  if (db.mdb->f->jet_version < MDB_VER_ACCDB_2010) return;
+  const char* expression = mdb_col_get_prop(c, "Expression");
+  if (!expression) return;
+  col.calculated = true;
+  const char* result = mdb_col_get_prop(c, "ResultType");
+  const long code = result ? std::strtol(result, nullptr, 10) : 0;
+  if (code > 0 && code < 256 && knownType(static_cast<uint8_t>(code)))
+    col.holds = static_cast<uint8_t>(code);
+}
+
+void describe(const Db& db, Column& col) {
+  const bool jet3 = db.jet3;
+  const int32_t declared = col.size;
+  col.size = 0;
+  switch (col.holds) {
+    case fmt::kColBool: col.fieldType = vov::ftBoolean; break;
+    case fmt::kColByte: col.fieldType = vov::ftWord; break;
+    case fmt::kColInt: col.fieldType = vov::ftSmallint; break;
+    case fmt::kColLong: col.fieldType = col.autoNumber ? vov::ftAutoInc : vov::ftInteger; break;
+    case fmt::kColBigInt: col.fieldType = vov::ftLargeint; break;
+    case fmt::kColMoney: col.fieldType = vov::ftCurrency; col.size = 4; break;
+    case fmt::kColFloat:
+    case fmt::kColDouble: col.fieldType = vov::ftFloat; break;
+    case fmt::kColDateTime:
+    case fmt::kColExtDate: col.fieldType = vov::ftDateTime; break;
+    case fmt::kColBinary: col.fieldType = vov::ftVarBytes; col.size = declared; break;
     // Jet 4 and later store text as UTF-16, two bytes a character.
-    case MDB_TEXT: type = vov::ftWideString; size = db.jet3 ? c->col_size : c->col_size / 2; break;
-    case MDB_OLE: type = vov::ftBlob; break;
-    case MDB_MEMO: type = vov::ftMemo; break;
-    case MDB_REPID: type = vov::ftGuid; size = 38; break;
-    case MDB_NUMERIC: type = vov::ftBCD; size = decimalScale(c); break;
-    default: break;
+    case fmt::kColText: col.fieldType = vov::ftWideString; col.size = jet3 ? declared : declared / 2; break;
+    case fmt::kColOle: col.fieldType = vov::ftBlob; break;
+    case fmt::kColMemo: col.fieldType = vov::ftMemo; break;
+    case fmt::kColGuid: col.fieldType = vov::ftGuid; col.size = 38; break;
+    case fmt::kColNumeric: col.fieldType = vov::ftBCD; col.size = col.scale; break;
+    case fmt::kColComplex:
+      col.fieldType = vov::ftUnknown;
+      col.unreadable = "Access 附件或多值字段";
+      break;
+    default:  // a type this reader does not know: its bytes, unchanged
+      col.fieldType = vov::ftVarBytes;
+      col.size = declared;
+      break;
   }
-  putText(out, c->name, std::strlen(c->name));
-  putU8(out, static_cast<uint8_t>(type));
-  putU32(out, static_cast<uint32_t>(size));
+  // A calculated Decimal result carries its scale in each value.
+  if (col.calculated && col.holds == fmt::kColNumeric) col.size = 0;
 }
 
-void putFields(const Db& db, MdbTableDef* t) {
+std::vector<Column> readColumns(const Db& db, MdbTableDef* t) {
+  std::vector<Column> cols(t->num_cols);
+  for (unsigned i = 0; i < t->num_cols; ++i) {
+    const MdbColumn* c = column(t, i);
+    Column& col = cols[i];
+    col.name = c->name;
+    col.stored = col.holds = static_cast<uint8_t>(c->col_type);
+    col.layout.type = col.stored;
+    col.layout.flags = c->is_fixed ? fmt::kColumnFixed : 0;
+    col.layout.fixedOffset = static_cast<uint16_t>(c->fixed_offset);
+    col.layout.length = static_cast<uint16_t>(c->col_size);
+    col.layout.varIndex = static_cast<uint16_t>(c->var_col_num);
+    // libmdb names some column descriptor bytes the other way round: its
+    // col_scale holds a Decimal column's precision and col_prec its scale.
+    col.scale = c->col_prec;
+    // And its col_num is the column's place in the row, deleted columns
+    // counted (its row_col_num is the place in the table's current order).
+    col.layout.number = static_cast<uint16_t>(c->col_num);
+    col.size = c->col_size;
+    col.autoNumber = c->is_long_auto;
+    readCalculation(db, c, col);
+    col.longValue = col.stored == fmt::kColMemo || col.stored == fmt::kColOle ||
+                    (col.calculated && (col.holds == fmt::kColMemo || col.holds == fmt::kColOle));
+    describe(db, col);
+  }
+  return cols;
+}
+
+void putFields(const std::vector<Column>& cols) {
   putU8(out, kFields);
-  putU16(out, static_cast<uint16_t>(t->num_cols));
-  for (unsigned i = 0; i < t->num_cols; ++i) putField(db, column(t, i));
-}
-
-// ------------------------------------------------------------------ values
-
-void appendUtf8(std::string& s, uint32_t cp) {
-  if (cp < 0x80) {
-    s.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    s.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    s.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    s.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  putU16(out, static_cast<uint16_t>(cols.size()));
+  for (const Column& c : cols) {
+    putText(out, c.name);
+    putU8(out, static_cast<uint8_t>(c.fieldType));
+    putU32(out, static_cast<uint32_t>(c.size));
+    putText(out, c.unreadable);
   }
-}
-
-// Jet 4 text: UTF-16LE, or "compressed" when it starts with FF FE: then a
-// zero byte switches between one byte per character (high byte zero) and
-// two bytes per character.
-std::string jet4Text(const unsigned char* p, size_t n) {
-  std::vector<uint16_t> units;
-  units.reserve(n);
-  if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-    bool compressed = true;
-    for (size_t i = 2; i < n;) {
-      if (p[i] == 0) {
-        compressed = !compressed;
-        ++i;
-      } else if (compressed) {
-        units.push_back(p[i++]);
-      } else if (i + 1 < n) {
-        units.push_back(static_cast<uint16_t>(p[i] | (p[i + 1] << 8)));
-        i += 2;
-      } else {
-        break;
-      }
-    }
-  } else {
-    for (size_t i = 0; i + 1 < n; i += 2) units.push_back(static_cast<uint16_t>(p[i] | (p[i + 1] << 8)));
-  }
-  std::string s;
-  s.reserve(units.size() + units.size() / 2);
-  for (size_t i = 0; i < units.size(); ++i) {
-    uint32_t u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      u = 0xFFFD;  // a lone surrogate
-    }
-    appendUtf8(s, u);
-  }
-  return s;
-}
-
-// Jet 3 text is in the code page the file names; libmdb has opened the
-// converter for it.
-std::string jet3Text(MdbHandle* mdb, const unsigned char* p, size_t n) {
-  std::string s;
-  if (mdb->iconv_in == reinterpret_cast<iconv_t>(-1)) {
-    for (size_t i = 0; i < n; ++i) appendUtf8(s, p[i]);
-    return s;
-  }
-  iconv(mdb->iconv_in, nullptr, nullptr, nullptr, nullptr);
-  char* in = reinterpret_cast<char*>(const_cast<unsigned char*>(p));
-  size_t inLeft = n;
-  std::string buf(n * 4 + 16, '\0');
-  while (inLeft > 0) {
-    char* o = buf.data();
-    size_t oLeft = buf.size();
-    size_t r = iconv(mdb->iconv_in, &in, &inLeft, &o, &oLeft);
-    s.append(buf.data(), buf.size() - oLeft);
-    if (r == static_cast<size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      appendUtf8(s, 0xFFFD);  // a byte the code page does not define
-      ++in;
-      --inLeft;
-    }
-  }
-  return s;
-}
-
-std::string decodeText(const Db& db, const unsigned char* p, size_t n) {
-  return db.jet3 ? jet3Text(db.mdb, p, n) : jet4Text(p, n);
-}
-
-uint32_t le32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint64_t le64(const unsigned char* p) {
-  return static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32);
-}
-
-// Money: a 64-bit integer of ten-thousandths.
-std::string moneyText(int64_t v) {
-  bool neg = v < 0;
-  uint64_t mag = neg ? ~static_cast<uint64_t>(v) + 1 : static_cast<uint64_t>(v);
-  std::string frac = std::to_string(mag % 10000);
-  return (neg ? "-" : "") + std::to_string(mag / 10000) + "." + std::string(4 - frac.size(), '0') +
-         frac;
-}
-
-// Decimal: a sign byte, then a 128-bit magnitude stored as four 32-bit
-// little-endian words, most significant word first.
-std::string decimalText(const unsigned char* p, int scale) {
-  unsigned __int128 mag = 0;
-  for (int w = 0; w < 4; ++w) mag = (mag << 32) | le32(p + 1 + 4 * w);
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(mag % 10)));
-    mag /= 10;
-  } while (mag != 0);
-  if (scale > 0) {
-    if (digits.size() <= static_cast<size_t>(scale))
-      digits.insert(0, static_cast<size_t>(scale) + 1 - digits.size(), '0');
-    digits.insert(digits.size() - static_cast<size_t>(scale), 1, '.');
-  }
-  bool zero = digits.find_first_not_of("0.") == std::string::npos;
-  return (p[0] & 0x80) && !zero ? "-" + digits : digits;
-}
-
-std::string guidText(const unsigned char* p) {
-  static const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-  static const char hex[] = "0123456789ABCDEF";
-  std::string s = "{";
-  for (int i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) s += '-';
-    s += hex[p[order[i]] >> 4];
-    s += hex[p[order[i]] & 15];
-  }
-  return s + "}";
-}
-
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-void civilFromDays(int64_t z, int* y, int* m, int* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *y = static_cast<int>(yoe + era * 400 + (*m <= 2));
-}
-
-// An Access date is days since 1899-12-30; before that day the whole part
-// counts back while the fraction still runs forward through the day.
-// Times are kept to the millisecond, below which the double only holds
-// rounding noise. Values outside the years 100 to 9999 stay numbers.
-void putDate(double v) {
-  if (!(v >= -657434.0 && v < 2958466.0)) {
-    putU8(out, kReal);
-    putF64(out, v);
-    return;
-  }
-  double whole = std::trunc(v);
-  int64_t day = static_cast<int64_t>(whole) - 25569;  // 1899-12-30 is day -25569
-  int64_t ms = std::llround(std::fabs(v - whole) * 86400000.0);
-  if (ms >= 86400000) {
-    ms -= 86400000;
-    ++day;
-  }
-  int y, mo, d;
-  civilFromDays(day, &y, &mo, &d);
-  putU8(out, kDate);
-  putU16(out, static_cast<uint16_t>(y));
-  putU8(out, static_cast<uint8_t>(mo));
-  putU8(out, static_cast<uint8_t>(d));
-  putU8(out, static_cast<uint8_t>(ms / 3600000));
-  putU8(out, static_cast<uint8_t>(ms / 60000 % 60));
-  putU8(out, static_cast<uint8_t>(ms / 1000 % 60));
-  putU32(out, static_cast<uint32_t>(ms % 1000 * 1000));
-}
-
-// A Single as the double nearest its shortest decimal form, so 0.15 stays
-// 0.15 instead of becoming 0.150000006.
-double singleAsDouble(float f) {
-  if (!std::isfinite(f)) return f;
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, f);
-  *r.ptr = '\0';
-  return std::strtod(buf, nullptr);
 }
 
 // ------------------------------------------------------------- row scanning
 
 class RowScanner {
  public:
-  RowScanner(const Db& db, MdbTableDef* t) : db_(db), t_(t), fields_(t->num_cols) {}
+  RowScanner(const Db& db, MdbTableDef* t, const std::vector<Column>& cols)
+      : db_(db), file_(*db.file), t_(t) {
+    def_.page = static_cast<uint32_t>(t->entry->table_pg);
+    def_.variableColumns = static_cast<uint16_t>(t->num_var_cols);
+    for (const Column& c : cols) def_.columns.push_back(c.layout);
+  }
 
-  // Moves to the next live row and splits it into fields; false at the end.
-  bool next() {
-    MdbHandle* mdb = db_.mdb;
-    if (away_) {  // the last row lived on an overflow page
-      readPage(page_);
-      away_ = false;
-    }
+  // Moves to the next row and, when `split`, splits it into fields; false
+  // at the end. Rows come in the order of their places on the table's
+  // pages; a row that moved to another page is read where it was.
+  bool next(bool split = true) {
     for (;;) {
-      if (row_ >= rowsOnPage_) {
+      if (slot_ >= slots_) {
         if (!nextPage()) return false;
-        row_ = 0;
-        rowsOnPage_ = mdb_get_int16(mdb->pg_buf, mdb->fmt->row_count_offset);
-        if (mdb->fmt->row_count_offset + 2 + 2 * rowsOnPage_ > mdb->fmt->pg_size)
-          damaged("its row table is too long");
+        slot_ = 0;
+        const uint8_t* b = page_->bytes.data();
+        slots_ = fmt::get16(b + fmt::datapage::rowCountOffset(file_.pageSize()));
       }
-      int r = row_++;
-      int start = 0;
-      size_t len = 0;
-      if (mdb_find_row(mdb, r, &start, &len) == -1 || len == 0) continue;
-      if (start & 0x4000) continue;  // deleted
-      if (start & 0x8000) {
-        // The row grew and moved: here is only where it went.
-        followOverflow(start & 0x1FFF, len);
-        return true;
-      }
-      crack(start & 0x1FFF, len);
+      const uint32_t i = slot_++;
+      fmt::RowExtent e;
+      if (!fmt::rowExtent(page_->bytes.data(), file_.pageSize(), i, &e))
+        damaged("row " + std::to_string(i) + " lies outside its page");
+      // Deleted, or the new home of a row that moved here: listed at its
+      // old place.
+      if ((e.flags & fmt::datapage::kDeleted) || e.start == e.end) continue;
+      row_ = page_->bytes.data() + e.start;
+      rowSize_ = e.end - e.start;
+      if (e.flags & fmt::datapage::kLookup) followMove(i);
+      if (split && !fmt::crackRow(def_, row_, rowSize_, &fields_, db_.jet3))
+        damaged("row " + std::to_string(i) + " cannot be split into fields");
       return true;
     }
   }
 
-  const MdbField& field(unsigned i) const { return fields_[i]; }
+  const std::vector<fmt::FieldSpan>& fields() const { return fields_; }
+  const uint8_t* row() const { return row_; }
 
   [[noreturn]] void damaged(const std::string& what) const {
-    fail(kDamaged, "table " + std::string(t_->name) + ", page " + std::to_string(page_) + ": " + what);
+    fail(kDamaged, "table " + std::string(t_->name) + ", page " + std::to_string(pageNo_) + ": " + what);
   }
 
  private:
-  void readPage(uint32_t pg) {
-    if (pg >= db_.pages) fail(kTruncated, "page " + std::to_string(pg));
-    if (!mdb_read_pg(db_.mdb, pg)) {
-      checkLibmdb();
-      fail(kDamaged, "page " + std::to_string(pg) + " cannot be read");
-    }
+  fmt::PageRef readPage(uint32_t pg) {
+    if (pg >= db_.pages) damaged("a row points to page " + std::to_string(pg) + ", past the end of the file");
+    return file_.get(pg);
   }
 
-  bool isOwnDataPage() const {
-    const unsigned char* b = db_.mdb->pg_buf;
-    return b[0] == MDB_PAGE_DATA && le32(b + 4) == t_->entry->table_pg;
+  bool isOwnDataPage(const fmt::PageRef& page) const {
+    const uint8_t* b = page->bytes.data();
+    return b[0] == fmt::kPageData && fmt::get32(b + fmt::datapage::kOwner) == def_.page;
   }
 
   bool nextPage() {
@@ -515,206 +408,123 @@ class RowScanner {
       heartbeat();
       uint32_t next;
       if (!bruteForce_) {
-        gint32 n = mdb_map_find_next(db_.mdb, t_->usage_map, static_cast<unsigned>(t_->map_sz), page_);
+        gint32 n = mdb_map_find_next(db_.mdb, t_->usage_map, static_cast<unsigned>(t_->map_sz), pageNo_);
         if (n < 0) {  // a map libmdb cannot read: look at every page instead
           bruteForce_ = true;
           continue;
         }
         if (n == 0) return false;
-        if (static_cast<uint32_t>(n) <= page_) damaged("its page map loops");
+        if (static_cast<uint32_t>(n) <= pageNo_) damaged("its page map loops");
         next = static_cast<uint32_t>(n);
       } else {
-        next = page_ + 1;
+        next = pageNo_ + 1;
         if (next >= db_.pages) return false;
       }
-      page_ = next;
-      readPage(page_);
-      if (isOwnDataPage()) return true;
+      pageNo_ = next;
+      page_ = readPage(pageNo_);
+      if (isOwnDataPage(page_)) return true;
     }
   }
 
-  void crack(int start, size_t len) {
-    if (mdb_crack_row(t_, start, len, fields_.data()) < 0)
-      damaged("row " + std::to_string(row_ - 1) + " cannot be split into fields");
-    for (const MdbField& f : fields_)
-      if (f.siz < 0 || f.start < 0 || f.start + f.siz > db_.mdb->fmt->pg_size)
-        damaged("row " + std::to_string(row_ - 1) + " points outside its page");
-  }
-
-  // A moved row leaves four bytes behind: its row number and its page.
-  // The row it moved to is marked deleted; it may have moved on again.
-  void followOverflow(int start, size_t len) {
+  // A moved row leaves its new address behind; the row there is marked
+  // deleted so that a scan lists it only once, here. It may move on.
+  void followMove(uint32_t slot) {
     for (int hop = 0; hop < 16; ++hop) {
-      if (len < 4) damaged("a moved row has no address");
-      const unsigned char* p = db_.mdb->pg_buf + start;
-      int row = p[0];
-      uint32_t pg = static_cast<uint32_t>(p[1]) | (static_cast<uint32_t>(p[2]) << 8) |
-                    (static_cast<uint32_t>(p[3]) << 16);
-      if (pg == 0) damaged("a moved row has no address");
-      readPage(pg);
-      away_ = true;
-      if (!isOwnDataPage()) damaged("a moved row points to another table's page");
-      int next = 0;
-      if (mdb_find_row(db_.mdb, row, &next, &len) == -1 || len == 0)
-        damaged("a moved row cannot be found");
-      start = next & 0x1FFF;
-      if (!(next & 0x8000)) {
-        crack(start, len);
-        return;
-      }
+      if (rowSize_ < 4) damaged("moved row " + std::to_string(slot) + " has no address");
+      const fmt::RowPointer to{fmt::get24(row_ + 1), row_[0]};
+      away_ = readPage(to.page);
+      fmt::RowExtent e;
+      if (!isOwnDataPage(away_)) damaged("moved row " + std::to_string(slot) + " points to another table's page");
+      if (!fmt::rowExtent(away_->bytes.data(), file_.pageSize(), to.row, &e))
+        damaged("moved row " + std::to_string(slot) + " cannot be found");
+      row_ = away_->bytes.data() + e.start;
+      rowSize_ = e.end - e.start;
+      if (!(e.flags & fmt::datapage::kLookup)) return;
     }
-    damaged("a moved row moves in circles");
+    damaged("moved row " + std::to_string(slot) + " moves in circles");
   }
 
   const Db& db_;
+  fmt::PageFile& file_;
   MdbTableDef* t_;
-  std::vector<MdbField> fields_;
-  uint32_t page_ = 0;
-  int rowsOnPage_ = 0;
-  int row_ = 0;
+  fmt::TableDef def_;
+  std::vector<fmt::FieldSpan> fields_;
+  fmt::PageRef page_;  // the data page being scanned
+  fmt::PageRef away_;  // the page a moved row went to
+  uint32_t pageNo_ = 0;
+  uint32_t slots_ = 0;
+  uint32_t slot_ = 0;
   bool bruteForce_ = false;
-  bool away_ = false;
+  const uint8_t* row_ = nullptr;
+  uint32_t rowSize_ = 0;
 };
 
-// Memo and OLE values: a 12-byte header (length and flags, then where the
-// data lives), followed by the data itself or pointing to LVAL pages.
-std::string longValue(const Db& db, const RowScanner& rows, const MdbField& f) {
-  MdbHandle* mdb = db.mdb;
-  if (f.siz < MDB_MEMO_OVERHEAD) rows.damaged("a memo or OLE value is too short");
-  const unsigned char* h = mdb->pg_buf + f.start;
-  const uint32_t head = le32(h);
-  const uint32_t length = head & 0x3FFFFFFF;
-  std::string data;
-  if (head & 0x80000000) {  // stored in the row
-    size_t n = std::min<size_t>(length, static_cast<size_t>(f.siz) - MDB_MEMO_OVERHEAD);
-    data.assign(reinterpret_cast<const char*>(h + MDB_MEMO_OVERHEAD), n);
-    return data;
-  }
-  uint32_t pgRow = le32(h + 4);
-  const bool single = head & 0x40000000;
-  data.reserve(std::min<size_t>(length, 16u << 20));
-  // Each step must add data, so a damaged chain cannot loop for ever.
-  while (data.size() < length) {
-    void* buf = nullptr;
-    int off = 0;
-    size_t len = 0;
-    if (pgRow == 0 || (pgRow >> 8) >= db.pages ||
-        mdb_find_pg_row(mdb, static_cast<int>(pgRow), &buf, &off, &len) != 0 ||
-        off + len > static_cast<size_t>(mdb->fmt->pg_size)) {
-      checkLibmdb();
-      rows.damaged("a memo or OLE value points to a missing page");
+// ------------------------------------------------------------------ values
+
+void putValue(const vov::Value& v) {
+  using K = vov::Value::Kind;
+  switch (v.kind()) {
+    case K::Null: putU8(out, kNull); return;
+    case K::Bool: putU8(out, v.asBool() ? kTrue : kFalse); return;
+    case K::Int: putU8(out, kInt); putU64(out, static_cast<uint64_t>(v.asInt())); return;
+    case K::Real: putU8(out, kReal); putF64(out, v.asReal()); return;
+    case K::Decimal: putU8(out, kDecimal); putText(out, v.str()); return;
+    case K::Text: putU8(out, kText); putText(out, v.str()); return;
+    case K::Bytes: putU8(out, kBytes); putText(out, v.str()); return;
+    case K::DateTime: {
+      const vov::DateTime& d = v.asDateTime();
+      putU8(out, kDate);
+      putU16(out, static_cast<uint16_t>(d.year));
+      putU8(out, static_cast<uint8_t>(d.month));
+      putU8(out, static_cast<uint8_t>(d.day));
+      putU8(out, static_cast<uint8_t>(d.hour));
+      putU8(out, static_cast<uint8_t>(d.minute));
+      putU8(out, static_cast<uint8_t>(d.second));
+      putU32(out, static_cast<uint32_t>(d.nanosecond));
+      return;
     }
-    const char* p = static_cast<const char*>(buf) + off;
-    if (single) {
-      data.append(p, std::min<size_t>(len, length));
-      return data;
-    }
-    if (len <= 4) break;
-    pgRow = le32(reinterpret_cast<const unsigned char*>(p));
-    data.append(p + 4, std::min<size_t>(len - 4, length - data.size()));
   }
-  if (data.size() < length) rows.damaged("a memo or OLE value is shorter than its length");
-  return data;
 }
 
-void needBytes(const RowScanner& rows, const MdbField& f, int n) {
-  if (f.siz < n) rows.damaged("a value is shorter than its type");
-}
+class ValueReader {
+ public:
+  ValueReader(const Db& db, const RowScanner& rows)
+      : db_(db), rows_(rows), text_{db.jet3, db.mdb->iconv_in} {}
 
-void putValue(const Db& db, const RowScanner& rows, const MdbColumn* c, const MdbField& f) {
-  if (c->col_type == MDB_BOOL) {  // kept in the null mask, never null
-    putU8(out, f.is_null ? kFalse : kTrue);
-    return;
+  void put(const Column& c, const fmt::FieldSpan& f) {
+    if (c.stored == fmt::kColBool && !c.calculated) {  // kept in the null mask, never null
+      putU8(out, f.null ? kFalse : kTrue);
+      return;
+    }
+    if (f.null || !c.unreadable.empty()) {
+      putU8(out, kNull);
+      return;
+    }
+    const uint8_t* p = rows_.row() + f.start;
+    size_t n = f.length;
+    if (c.longValue) {
+      long_ = fmt::readLongValue(*db_.file, p, f.length);
+      p = reinterpret_cast<const uint8_t*>(long_.data());
+      n = long_.size();
+    }
+    if (c.calculated && !fmt::calculatedResult(p, n, &p, &n))
+      rows_.damaged("the value of calculated column " + c.name + " is damaged");
+    if (c.calculated && n == 0) {
+      putU8(out, kNull);
+      return;
+    }
+    if (const char* why = fmt::decodeValue(text_, c.holds, c.scale, c.calculated, p, n, value_))
+      rows_.damaged(std::string(why) + " (column " + c.name + ")");
+    putValue(value_);
   }
-  if (f.is_null) {
-    putU8(out, kNull);
-    return;
-  }
-  const unsigned char* p = db.mdb->pg_buf + f.start;
-  switch (c->col_type) {
-    case MDB_BYTE:
-      needBytes(rows, f, 1);
-      putU8(out, kInt);
-      putU64(out, p[0]);
-      return;
-    case MDB_INT:
-      needBytes(rows, f, 2);
-      putU8(out, kInt);
-      putU64(out, static_cast<uint64_t>(static_cast<int64_t>(static_cast<int16_t>(p[0] | (p[1] << 8)))));
-      return;
-    case MDB_LONGINT:
-    case MDB_COMPLEX:
-      needBytes(rows, f, 4);
-      putU8(out, kInt);
-      putU64(out, static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(le32(p)))));
-      return;
-    case kMdbBigInt:
-      needBytes(rows, f, 8);
-      putU8(out, kInt);
-      putU64(out, le64(p));
-      return;
-    case MDB_MONEY:
-      needBytes(rows, f, 8);
-      putU8(out, kDecimal);
-      putText(out, moneyText(static_cast<int64_t>(le64(p))));
-      return;
-    case MDB_FLOAT: {
-      needBytes(rows, f, 4);
-      uint32_t bits = le32(p);
-      float v;
-      std::memcpy(&v, &bits, sizeof v);
-      putU8(out, kReal);
-      putF64(out, singleAsDouble(v));
-      return;
-    }
-    case MDB_DOUBLE: {
-      needBytes(rows, f, 8);
-      uint64_t bits = le64(p);
-      double v;
-      std::memcpy(&v, &bits, sizeof v);
-      putU8(out, kReal);
-      putF64(out, v);
-      return;
-    }
-    case MDB_DATETIME: {
-      needBytes(rows, f, 8);
-      uint64_t bits = le64(p);
-      double v;
-      std::memcpy(&v, &bits, sizeof v);
-      putDate(v);
-      return;
-    }
-    case MDB_TEXT:
-      putU8(out, kText);
-      putText(out, decodeText(db, p, static_cast<size_t>(f.siz)));
-      return;
-    case MDB_MEMO: {
-      std::string raw = longValue(db, rows, f);
-      putU8(out, kText);
-      putText(out, decodeText(db, reinterpret_cast<const unsigned char*>(raw.data()), raw.size()));
-      return;
-    }
-    case MDB_OLE:
-      putU8(out, kBytes);
-      putText(out, longValue(db, rows, f));
-      return;
-    case MDB_REPID:
-      needBytes(rows, f, 16);
-      putU8(out, kText);
-      putText(out, guidText(p));
-      return;
-    case MDB_NUMERIC:
-      needBytes(rows, f, 17);
-      if (decimalScale(c) > 38) rows.damaged("a decimal column has an impossible scale");
-      putU8(out, kDecimal);
-      putText(out, decimalText(p, decimalScale(c)));
-      return;
-    default:  // a type this reader does not know: its bytes, unchanged
-      putU8(out, kBytes);
-      putText(out, reinterpret_cast<const char*>(p), static_cast<size_t>(f.siz));
-      return;
-  }
-}
+
+ private:
+  const Db& db_;
+  const RowScanner& rows_;
+  fmt::TextCodec text_;
+  std::string long_;
+  vov::Value value_;
+};
 
 // ---------------------------------------------------------------- commands
 
@@ -727,14 +537,16 @@ int listTables(const Db& db) {
 }
 
 int sendRows(const Db& db, MdbTableDef* t, uint64_t skip) {
-  putFields(db, t);
+  const std::vector<Column> cols = readColumns(db, t);
+  putFields(cols);
   flushOut();
-  RowScanner rows(db, t);
-  for (uint64_t i = 0; i < skip && rows.next(); ++i) {
+  RowScanner rows(db, t, cols);
+  for (uint64_t i = 0; i < skip && rows.next(false); ++i) {
   }
+  ValueReader values(db, rows);
   while (rows.next()) {
     putU8(out, kRow);
-    for (unsigned i = 0; i < t->num_cols; ++i) putValue(db, rows, column(t, i), rows.field(i));
+    for (size_t i = 0; i < cols.size(); ++i) values.put(cols[i], rows.fields()[i]);
     maybeFlush();
   }
   checkLibmdb();
@@ -742,9 +554,9 @@ int sendRows(const Db& db, MdbTableDef* t, uint64_t skip) {
 }
 
 int countRows(const Db& db, MdbTableDef* t) {
-  RowScanner rows(db, t);
+  RowScanner rows(db, t, readColumns(db, t));
   uint64_t n = 0;
-  while (rows.next()) ++n;
+  while (rows.next(false)) ++n;
   checkLibmdb();
   putU8(out, kCount);
   putU64(out, n);
@@ -770,19 +582,23 @@ int main(int argc, char** argv) {
   if (!(cmd == "tables" && argc == 3) && !(needTable && (argc == 4 || (cmd == "rows" && argc == 5))))
     fail(kBadUsage, "usage: vovarize-mdb-reader tables|fields|rows|count <file> [<table> [<skip>]]");
 
-  Db db = openDb(argv[2]);
   int rc = 0;
-  if (cmd == "tables") {
-    rc = listTables(db);
-  } else {
-    MdbTableDef* t = openTable(db, argv[3]);
-    if (cmd == "fields") {
-      putFields(db, t);
-    } else if (cmd == "rows") {
-      rc = sendRows(db, t, argc == 5 ? std::strtoull(argv[4], nullptr, 10) : 0);
+  try {
+    Db db = openDb(argv[2]);
+    if (cmd == "tables") {
+      rc = listTables(db);
     } else {
-      rc = countRows(db, t);
+      MdbTableDef* t = openTable(db, argv[3]);
+      if (cmd == "fields") {
+        putFields(readColumns(db, t));
+      } else if (cmd == "rows") {
+        rc = sendRows(db, t, argc == 5 ? std::strtoull(argv[4], nullptr, 10) : 0);
+      } else {
+        rc = countRows(db, t);
+      }
     }
+  } catch (const std::exception& e) {  // the page layer's word on a damaged structure
+    fail(kDamaged, e.what());
   }
   putU8(out, kEnd);
   flushOut();

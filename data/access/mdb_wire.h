@@ -4,7 +4,9 @@
 // 32-bit length and UTF-8 bytes.
 //
 //   'T' text                         one user table name (command "tables")
-//   'F' u16 n, n x (text, u8, i32)   the fields: name, FieldType, size
+//   'F' u16 n, n x (text, u8, i32, text)
+//                                    the fields: name, FieldType, size, and
+//                                    why its values cannot be read (or empty)
 //   'R' one value per field          a row (see ValueTag)
 //   'C' u64                          a row count (command "count")
 //   'P'                              still working (sent during long scans)
@@ -38,7 +40,7 @@ enum ValueTag : uint8_t {
   kDecimal = 5,  // text: a plain decimal numeral
   kText = 6,     // text
   kBytes = 7,    // text (raw bytes)
-  kDate = 8,     // i16 year, u8 month, day, hour, minute, second, u32 microsecond
+  kDate = 8,     // i16 year, u8 month, day, hour, minute, second, u32 nanosecond
 };
 
 enum Failure : uint8_t {

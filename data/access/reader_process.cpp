@@ -228,6 +228,7 @@ std::vector<FieldInfo> ReaderProcess::fields() {
     f.name = text();
     f.type = static_cast<FieldType>(u8());
     f.size = static_cast<int32_t>(u32());
+    f.unreadable = text();
   }
   return list;
 }
@@ -271,7 +272,7 @@ void ReaderProcess::value(Value& v) {
       d.hour = u8();
       d.minute = u8();
       d.second = u8();
-      d.microsecond = static_cast<int>(u32());
+      d.nanosecond = static_cast<int>(u32());
       v = Value::fromDateTime(d);
       return;
     }

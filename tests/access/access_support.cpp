@@ -44,7 +44,7 @@ std::vector<ExportRow> exportRows(const std::string& file, const std::string& ta
   const std::string col = "<@C@>", row = "<@R@>", null = "<@N@>";
   std::string out = runCommand("mdb-export -H -Q -d '" + col + "' -R '" + row + "' -0 '" + null +
                                "' -b hex -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' " +
-                               shellQuote(file) + " " + shellQuote(table));
+                               shellQuote(file) + " " + shellQuote(table) + " 2>/dev/null");
   std::vector<ExportRow> rows;
   std::vector<std::string> lines = split(out, row);
   lines.pop_back();  // after the last separator

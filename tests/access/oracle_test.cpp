@@ -13,8 +13,11 @@
 //   Basic Multilingual Plane into "?", so such characters of ours become
 //   "??" (the exact text is checked in SpecialValues).
 // - Yes/No: "1"/"0"; binary and OLE data: upper-case hexadecimal.
+// Calculated and "Date/Time Extended" columns are left out: mdb-export
+// cannot decode them (the values tests check them against the files).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -75,7 +78,20 @@ struct SchemaColumn {
   std::string name;
   std::string type;  // as mdb-schema's access dialect writes it
   bool serial = false;
+  bool undecoded = false;  // calculated or extended date: mdb-export cannot read it
 };
+
+// Columns with a formula, as mdb-prop lists their properties.
+std::vector<std::string> calculatedColumns(const std::string& file, const std::string& table) {
+  std::vector<std::string> names;
+  std::string current;
+  for (const std::string& l : lines(test::runCommand("mdb-prop " + test::shellQuote(file) + " " +
+                                                     test::shellQuote(table) + " 2>/dev/null"))) {
+    if (l.compare(0, 6, "name: ") == 0) current = l.substr(6);
+    else if (l.compare(0, 12, "\tExpression:") == 0) names.push_back(current);
+  }
+  return names;
+}
 
 // Column names and types from mdb-schema, the AutoNumber columns from its
 // PostgreSQL dialect (SERIAL).
@@ -110,6 +126,10 @@ std::vector<SchemaColumn> schemaColumns(const std::string& file, const std::stri
   EXPECT_EQ(pg.size(), cols.size());
   for (size_t i = 0; i < cols.size() && i < pg.size(); ++i)
     cols[i].serial = pg[i].find("SERIAL") != std::string::npos;
+  const std::vector<std::string> calculated = calculatedColumns(file, table);
+  for (SchemaColumn& c : cols)
+    c.undecoded = c.type == "Unknown_0014" ||
+                  std::find(calculated.begin(), calculated.end(), c.name) != calculated.end();
   return cols;
 }
 
@@ -170,10 +190,10 @@ std::string differs(const Value& ours, const std::optional<std::string>& theirs,
       }
       if (ours.kind() != Value::Kind::DateTime) return show();
       DateTime d = ours.asDateTime();
-      if (d.microsecond >= 500000) {
+      if (d.nanosecond >= 500000000) {
         ++d.second;  // the sample dates never carry into the minute
       }
-      d.microsecond = 0;
+      d.nanosecond = 0;
       return d.toText() == t ? "" : show();
     }
     case ftVarBytes: case ftBytes: case ftBlob:
@@ -202,17 +222,21 @@ TEST(AccessOracle, FieldsMatchMdbSchema) {
       std::vector<SchemaColumn> schema = schemaColumns(file, table);
       ASSERT_EQ(fields.size(), schema.size()) << baseName(file) << " " << table;
       for (size_t i = 0; i < fields.size(); ++i) {
+        EXPECT_EQ(fields[i].name, schema[i].name) << baseName(file) << " " << table;
+        if (schema[i].undecoded) continue;
         FieldInfo want = expectedField(schema[i]);
-        EXPECT_EQ(fields[i].name, want.name) << baseName(file) << " " << table;
         EXPECT_EQ(fields[i].type, want.type) << baseName(file) << " " << table << "." << want.name;
         EXPECT_EQ(fields[i].size, want.size) << baseName(file) << " " << table << "." << want.name;
       }
       ++tables;
     }
   }
-  EXPECT_EQ(tables, 40);
+  EXPECT_EQ(tables, 43);
 }
 
+// mdb-export lists a moved row where its data went rather than where the
+// row stands, so a row that differs from mdb-export's at its place is
+// looked for among the rows not yet matched.
 TEST(AccessOracle, RowsMatchMdbExport) {
   int tables = 0;
   for (const std::string& file : test::accessFiles()) {
@@ -223,25 +247,36 @@ TEST(AccessOracle, RowsMatchMdbExport) {
       const std::vector<FieldInfo> fields = cursor->fields();
       ASSERT_EQ(fields.size(), schema.size());
       std::vector<test::ExportRow> want = test::exportRows(file, table);
+      std::vector<bool> matched(want.size());
+      auto firstDifference = [&](const std::vector<Value>& row, size_t n) {
+        for (size_t i = 0; i < fields.size(); ++i) {
+          if (schema[i].undecoded) continue;
+          std::string d = differs(row[i], want[n][i], fields[i], schema[i].type);
+          if (!d.empty()) return fields[i].name + ": " + d;
+        }
+        return std::string();
+      };
       std::vector<Value> row;
       size_t n = 0;
       int failures = 0;
       for (; cursor->next(row); ++n) {
         ASSERT_LT(n, want.size()) << baseName(file) << " " << table << ": more rows than mdb-export";
         ASSERT_EQ(want[n].size(), fields.size());
-        for (size_t i = 0; i < fields.size() && failures < 10; ++i) {
-          std::string d = differs(row[i], want[n][i], fields[i], schema[i].type);
-          if (!d.empty()) {
-            ADD_FAILURE() << baseName(file) << " " << table << " row " << n << " " << fields[i].name << ": " << d;
-            ++failures;
-          }
+        std::string d = matched[n] ? "matched already" : firstDifference(row, n);
+        size_t found = d.empty() ? n : want.size();
+        for (size_t k = 0; found == want.size() && k < want.size(); ++k)
+          if (!matched[k] && firstDifference(row, k).empty()) found = k;
+        if (found < want.size()) {
+          matched[found] = true;
+        } else if (failures++ < 10) {
+          ADD_FAILURE() << baseName(file) << " " << table << " row " << n << " " << d;
         }
       }
       EXPECT_EQ(n, want.size()) << baseName(file) << " " << table;
       ++tables;
     }
   }
-  EXPECT_EQ(tables, 40);
+  EXPECT_EQ(tables, 43);
 }
 
 // The values mdb-export cannot show, checked against what the files say of

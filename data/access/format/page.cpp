@@ -14,13 +14,15 @@
 namespace vov::access {
 
 bool rowExtent(const uint8_t* page, uint32_t pageSize, uint32_t row, RowExtent* out) {
-  const uint32_t count = get16(page + datapage::kRowCount);
-  if (row >= count || datapage::kRowTable + 2 * count > pageSize) return false;
-  const uint16_t raw = get16(page + datapage::kRowTable + 2 * row);
+  const uint32_t at = datapage::rowCountOffset(pageSize), table = at + 2;
+  const uint32_t count = get16(page + at);
+  if (row >= count || table + 2 * count > pageSize) return false;
+  const uint16_t raw = get16(page + table + 2 * row);
+  // A row ends where the one before it starts, whatever that one's flags.
   uint32_t end = pageSize;
-  if (row > 0) end = get16(page + datapage::kRowTable + 2 * (row - 1)) & datapage::kOffsetMask;
+  if (row > 0) end = get16(page + table + 2 * (row - 1)) & datapage::kOffsetMask;
   const uint32_t start = raw & datapage::kOffsetMask;
-  if (start < datapage::kRowTable + 2 * count || start > end || end > pageSize) return false;
+  if (start < table + 2 * count || start > end || end > pageSize) return false;
   out->start = start;
   out->end = end;
   out->flags = raw & static_cast<uint16_t>(~datapage::kOffsetMask);

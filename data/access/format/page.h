@@ -47,12 +47,17 @@ constexpr uint32_t kRowCount = 12;
 constexpr uint32_t kRowTable = 14;
 constexpr uint32_t kLvalOwner = 0x4C41564C;  // "LVAL"
 // Row-offset flags: the row was deleted; the slot holds a 4-byte pointer
-// to where the row now lives (a row that grew and moved).
+// to where the row now lives (a row that grew and moved). A moved row's
+// new home carries kDeleted, so that a scan lists it once, at its old
+// place; kDeleted with kLookup is a deleted row.
 constexpr uint16_t kDeleted = 0x8000;
 constexpr uint16_t kLookup = 0x4000;
 constexpr uint16_t kOffsetMask = 0x1FFF;
 // Rows a page can hold: row numbers are one byte.
 constexpr uint32_t kMaxRows = 255;
+// Jet 3 (its pages are the only 2 KB ones) lacks the unknown 4 bytes at 8:
+// its row count stands at 8 and its row offsets at 10.
+inline uint32_t rowCountOffset(uint32_t pageSize) { return pageSize == 2048 ? 8 : kRowCount; }
 }  // namespace datapage
 
 struct Page {
@@ -63,7 +68,7 @@ struct Page {
 using PageRef = std::shared_ptr<Page>;
 
 // Where row `row` of a data page lies; false when the row table says
-// something impossible (the caller names the damage).
+// something impossible (the caller names the damage). Every version.
 struct RowExtent {
   uint32_t start = 0;  // offset in the page
   uint32_t end = 0;    // one past the last byte

@@ -8,25 +8,80 @@
 
 namespace vov::access {
 
-bool crackRow(const TableDef& def, const uint8_t* row, uint32_t length,
-              std::vector<FieldSpan>* fields) {
-  fields->assign(def.columns.size(), FieldSpan{});
-  if (length < 2) return false;
-  const uint32_t columns = get16(row);
-  const uint32_t maskLen = (columns + 7) / 8;
+namespace {
+
+// The variable columns' offsets of one row, slot 0 first; the last entry is
+// the end of the variable data. Offsets are relative to the row's start.
+struct VarTable {
+  uint32_t count = 0;            // variable columns the row has room for
+  std::vector<uint32_t> at;      // count + 1 offsets
+  uint32_t start = 0;            // where the table itself begins in the row
+};
+
+bool readJet4Table(const uint8_t* row, uint32_t length, uint32_t maskLen, VarTable* t) {
   if (length < 2 + maskLen + 2) return false;
+  uint32_t pos = length - maskLen - 2;
+  t->count = get16(row + pos);
+  if (uint64_t{2} * (t->count + 1) + 2 > pos) return false;
+  t->at.resize(t->count + 1);
+  for (uint32_t i = 0; i <= t->count; ++i) {
+    pos -= 2;
+    t->at[i] = get16(row + pos);
+  }
+  t->start = pos;
+  return true;
+}
+
+// Jet 3 offsets are one byte. A row longer than 256 bytes keeps, between
+// the offsets and their count, (length - 1) / 256 jump entries, last
+// first: entry k names the first slot at or past offset 256 * (k + 1), or
+// is 0xFF when no slot is. A slot's offset is its byte plus 256 for each
+// entry at or below it.
+bool readJet3Table(const uint8_t* row, uint32_t length, uint32_t maskLen, VarTable* t) {
+  if (length < 1 + maskLen + 1) return false;
+  uint32_t pos = length - maskLen - 1;
+  t->count = row[pos];
+  const uint32_t jumps = (length - 1) / 256;
+  if (uint64_t{jumps} + t->count + 1 + 1 > pos) return false;
+  pos -= jumps;
+  const uint8_t* jump = row + pos;
+  t->at.resize(t->count + 1);
+  for (uint32_t i = 0; i <= t->count; ++i) {
+    uint32_t high = 0;
+    for (uint32_t k = 0; k < jumps; ++k)
+      if (jump[k] != 0xFF && jump[k] <= i) high += 256;
+    t->at[i] = row[--pos] + high;
+  }
+  t->start = pos;
+  return true;
+}
+
+}  // namespace
+
+bool crackRow(const TableDef& def, const uint8_t* row, uint32_t length,
+              std::vector<FieldSpan>* fields, bool jet3) {
+  fields->assign(def.columns.size(), FieldSpan{});
+  const uint32_t head = jet3 ? 1 : 2;
+  if (length < head) return false;
+  const uint32_t columns = jet3 ? row[0] : get16(row);
+  const uint32_t maskLen = (columns + 7) / 8;
+  if (length < head + maskLen) return false;
   const uint8_t* mask = row + length - maskLen;
-  const uint32_t varCount = get16(row + length - maskLen - 2);
-  const uint64_t tables = uint64_t{maskLen} + 2 + 2 * uint64_t{varCount} + 2;
-  if (tables + 2 > length) return false;
-  const uint32_t varTableEnd = length - maskLen - 2;  // just past slot 0
-  auto varOffset = [&](uint32_t slot) { return get16(row + varTableEnd - 2 * (slot + 1)); };
-  const uint32_t eod = get16(row + varTableEnd - 2 * (varCount + 1));
-  const uint32_t dataEnd = length - static_cast<uint32_t>(tables);
-  if (eod > dataEnd) return false;
+  // A table without variable columns keeps no offsets in its rows.
+  VarTable vars;
+  uint32_t dataEnd = length - maskLen;
+  if (def.variableColumns > 0) {
+    if (!(jet3 ? readJet3Table(row, length, maskLen, &vars) : readJet4Table(row, length, maskLen, &vars)))
+      return false;
+    for (uint32_t i = 0; i <= vars.count; ++i)
+      if (vars.at[i] < head || (i > 0 && vars.at[i] < vars.at[i - 1])) return false;
+    dataEnd = vars.at[vars.count];
+    if (dataEnd > vars.start) return false;
+  }
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const Column& c = def.columns[i];
     FieldSpan& f = (*fields)[i];
+    // A column added after the row was written is not in it: null.
     const bool present = c.number < columns && (mask[c.number / 8] >> (c.number % 8) & 1);
     if (c.type == kColBool) {
       f.null = !present;
@@ -34,15 +89,13 @@ bool crackRow(const TableDef& def, const uint8_t* row, uint32_t length,
     }
     if (!present) continue;
     if (c.fixed()) {
-      f.start = 2u + c.fixedOffset;
+      f.start = head + c.fixedOffset;
       f.length = c.length;
       if (f.start + f.length > dataEnd) return false;
     } else {
-      if (c.varIndex >= varCount) continue;
-      f.start = varOffset(c.varIndex);
-      const uint32_t end = c.varIndex + 1u < varCount ? varOffset(c.varIndex + 1) : eod;
-      if (f.start > end || end > eod || f.start < 2) return false;
-      f.length = end - f.start;
+      if (c.varIndex >= vars.count) continue;
+      f.start = vars.at[c.varIndex];
+      f.length = vars.at[c.varIndex + 1u] - f.start;
     }
     f.null = false;
   }
@@ -120,7 +173,7 @@ void scanRows(PageFile& file, const TableDef& def, const RowFn& fn) {
     PageRef page = file.get(pg);
     const uint8_t* b = page->bytes.data();
     if (b[0] != kPageData || get32(b + datapage::kOwner) != def.page) continue;
-    const uint32_t rows = get16(b + datapage::kRowCount);
+    const uint32_t rows = get16(b + datapage::rowCountOffset(size));
     for (uint32_t r = 0; r < rows; ++r) {
       RowExtent e;
       RowPointer at{pg, static_cast<uint8_t>(r)};

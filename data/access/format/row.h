@@ -4,7 +4,10 @@
 //   (1 byte per 8 columns; a set bit means "not null", and is a Yes/No
 //   column's value), the number of variable columns (2), their start
 //   offsets (2 each, slot 0 nearest the count), and the end of the
-//   variable data (2).
+//   variable data (2). A column's bit in the mask is its number counting
+//   deleted columns. Rows of a table without variable columns end with
+//   the mask. Jet 3 rows are read too: they have one-byte counts and
+//   offsets, and a jump table for rows over 256 bytes (row.cpp).
 #ifndef VOVARIZE_DATA_ACCESS_FORMAT_ROW_H
 #define VOVARIZE_DATA_ACCESS_FORMAT_ROW_H
 
@@ -27,7 +30,7 @@ struct FieldSpan {
 // Splits a row into one span per column of `def.columns`, in that order.
 // False when the row's own tables point outside it.
 bool crackRow(const TableDef& def, const uint8_t* row, uint32_t length,
-              std::vector<FieldSpan>* fields);
+              std::vector<FieldSpan>* fields, bool jet3 = false);
 
 // What a row holds for one column when it is written: nothing (NULL), or
 // the stored bytes (value_codec.h; for memo and OLE the 12-byte long-value

@@ -29,7 +29,7 @@ bool validDate(const DateTime& d) {
   const bool leap = (d.year % 4 == 0 && d.year % 100 != 0) || d.year % 400 == 0;
   if (d.day > kDays[d.month - 1] || (d.month == 2 && d.day == 29 && !leap)) return false;
   return d.hour >= 0 && d.hour < 24 && d.minute >= 0 && d.minute < 60 && d.second >= 0 &&
-         d.second < 60 && d.microsecond >= 0 && d.microsecond < 1000000;
+         d.second < 60 && d.nanosecond >= 0 && d.nanosecond < 1000000000;
 }
 
 std::string trimmed(const std::string& s) {
@@ -242,7 +242,7 @@ const char* kOutOfRange = "超出该列数值类型的范围";
 
 double dateToDays(const DateTime& d) {
   const int64_t days = daysFromCivil(d.year, static_cast<unsigned>(d.month), static_cast<unsigned>(d.day)) + 25569;
-  const double time = (d.hour * 3600.0 + d.minute * 60.0 + d.second + d.microsecond / 1e6) / 86400.0;
+  const double time = (d.hour * 3600.0 + d.minute * 60.0 + d.second + d.nanosecond / 1e9) / 86400.0;
   // Before 1899-12-30 the whole part counts back and the fraction forward.
   return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
 }
@@ -357,7 +357,7 @@ bool encodeValue(const Column& c, const Value& v, std::string* out, std::string*
       DateTime d;
       if (!toDateTime(v, &d)) return fail("不是日期时间（应为 yyyy-mm-dd hh:mm:ss 这样的写法）");
       const int64_t days = daysFromCivil(d.year, static_cast<unsigned>(d.month), static_cast<unsigned>(d.day)) + 719162;
-      const int64_t ticks = (d.hour * 3600LL + d.minute * 60LL + d.second) * 10000000LL + d.microsecond * 10LL;
+      const int64_t ticks = (d.hour * 3600LL + d.minute * 60LL + d.second) * 10000000LL + d.nanosecond / 100;
       char buf[64];
       std::snprintf(buf, sizeof buf, "%019lld:%019lld:7", static_cast<long long>(days),
                     static_cast<long long>(ticks));
