@@ -10,7 +10,6 @@
 
 #include "data/access/format/catalog.h"
 #include "data/access/format/checker.h"
-#include "data/access/format/index_hook.h"
 #include "data/error.h"
 
 namespace vov {
@@ -154,7 +153,8 @@ access::TableWriter& AccessWriteSession::table(const std::string& name) {
   exactBefore_[def.page] = live == def.rowCount;
   auto writer = std::make_unique<access::TableWriter>(
       *file_, *pages_, entry.definitionPage(), entry.name,
-      def.realIndexes.empty() ? nullptr : access::makeIndexHook(*file_, *pages_, def, entry.name));
+      def.realIndexes.empty() ? nullptr
+                               : access::makeIndexHook(*file_, *pages_, def, entry.name, indexes_));
   return *tables_.emplace(name, std::move(writer)).first->second;
 }
 

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "data/access/format/index_hook.h"
 #include "data/access/format/page.h"
 #include "data/access/format/table_writer.h"
 
@@ -54,6 +55,8 @@ class AccessWriteSession {
   struct stat original_ {};
   std::unique_ptr<access::PageFile> file_;
   std::unique_ptr<access::PageAllocator> pages_;
+  // Before tables_: their index hooks leave it as they go.
+  access::IndexRegistry indexes_;
   std::map<std::string, std::unique_ptr<access::TableWriter>> tables_;
   // Tables whose stored row count matched their rows before the session.
   std::map<uint32_t, bool> exactBefore_;

@@ -3,6 +3,7 @@
 // afterwards, the rows read back by mdb-export, refusals at the right row.
 #include <gtest/gtest.h>
 
+#include "data/access/access_writer.h"
 #include "data/access/format/catalog.h"
 #include "data/access/format/index_check.h"
 #include "data/access/format/index_page.h"
@@ -151,6 +152,38 @@ TEST(IndexedAppend, EveryIndexOfATableWithSeveral) {
     SCOPED_TRACE(r.name);
     EXPECT_EQ(r.keysCompared, 1500u);
   }
+  EXPECT_EQ(checkerProblems(path), "");
+}
+
+TEST(IndexedAppend, RelationshipsWantTheirParentRow) {
+  // indexes_jet4.mdb: Table1.otherfk1 refers to Table2.id (ids 0 to 2),
+  // Table1.otherfk2 to Table3.id (10 to 13), both with enforced integrity.
+  const std::vector<std::string> columns = {"id", "otherfk1", "otherfk2", "data"};
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/indexes_jet4.mdb");
+  const std::vector<Row> rows = {
+      {Value::fromInt(20), Value::fromInt(2), Value::fromInt(13), text("fine")},
+      {Value::fromInt(21), Value::null(), Value::null(), text("no parent needed")},
+      {Value::fromInt(22), Value::fromInt(99), Value::fromInt(10), text("orphan")},
+      {Value::fromInt(23), Value::fromInt(1), Value::fromInt(11), text("after")}};
+  const std::string error = appendRows(path, "Table1", columns, rows);
+  EXPECT_NE(error.find("关系“Table2Table1”要求表“Table2”中有相关的记录"), std::string::npos)
+      << error;
+  EXPECT_EQ(exportRows(path, "Table1").size(), 6u);
+
+  // A parent row added in the same session counts.
+  {
+    AccessWriteSession session(path);
+    const Value id = Value::fromInt(77), data = text("new parent");
+    session.table("Table2").append({&id, &data});
+    const Value child = Value::fromInt(24), other = Value::fromInt(77), third = Value::fromInt(12),
+                note = text("child of a new parent");
+    session.table("Table1").append({&child, &other, &third, &note, nullptr});
+    session.commit();
+  }
+  EXPECT_EQ(exportRows(path, "Table1").size(), 7u);
+  for (const char* table : {"Table1", "Table2"})
+    for (const IndexReport& r : indexReports(path, table)) EXPECT_EQ(r.entries, r.keysCompared);
   EXPECT_EQ(checkerProblems(path), "");
 }
 

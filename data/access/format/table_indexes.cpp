@@ -162,6 +162,24 @@ TableIndexes::Keys TableIndexes::prepare(const std::vector<KeyValue>& values) {
       throw Error(where(table_, def) + "不允许重复的值，而该行的值已在表中");
     out.keys.push_back(std::move(key));
   }
+  for (const Parent& p : parents_) {
+    const IndexDef& def = defs_[p.child];
+    std::vector<uint8_t> bytes;
+    bool complete = true;
+    for (size_t j = 0; j < def.columns.size() && complete; ++j) {
+      const KeyValue& v = valueOf(values, def.columns[j].number);
+      complete = !v.null;
+      try {
+        if (complete) appendKeySegment(bytes, p.columns.at(j), v);
+      } catch (const KeyError& e) {
+        throw Error("无法核对关系“" + p.relation + "”：列“" + def.columns[j].name + "”：" +
+                    e.what());
+      }
+    }
+    if (complete && !p.tree().containsKey(std::string(bytes.begin(), bytes.end())))
+      throw Error("表“" + table_ + "”与表“" + p.table + "”的关系“" + p.relation +
+                  "”要求表“" + p.table + "”中有相关的记录，而该行的值在那里没有");
+  }
   return out;
 }
 

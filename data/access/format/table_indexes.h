@@ -103,6 +103,21 @@ class TableIndexes {
   void insert(const Keys& keys, uint32_t rowPage, uint8_t rowNumber);
   void flush();
 
+  // A relationship this table's rows must keep: where every key column of
+  // index `child` holds a value, the parent's index must have that key, as
+  // the parent's columns encode it.
+  struct Parent {
+    size_t child = 0;
+    std::string relation;
+    std::string table;
+    std::vector<KeyColumn> columns;
+    // The parent's index; called per row, so a parent written in the same
+    // session is seen as it stands.
+    std::function<IndexTree&()> tree;
+  };
+  void requireParent(Parent parent) { parents_.push_back(std::move(parent)); }
+  IndexTree& tree(size_t i) { return *trees_[i]; }
+
   size_t size() const { return defs_.size(); }
   const IndexDef& def(size_t i) const { return defs_[i]; }
   uint32_t count(size_t i) const { return defs_[i].count; }
@@ -111,6 +126,7 @@ class TableIndexes {
   std::string table_;
   std::vector<IndexDef> defs_;
   std::vector<std::unique_ptr<IndexTree>> trees_;
+  std::vector<Parent> parents_;
 };
 
 }  // namespace vov::access
