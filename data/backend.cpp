@@ -4,6 +4,7 @@
 #include "data/access/access_backend.h"
 #include "data/connection_string.h"
 #include "data/error.h"
+#include "data/mariadb/mariadb_backend.h"
 #include "data/postgres/postgres_backend.h"
 #include "data/sqlite/sqlite_backend.h"
 
@@ -64,6 +65,8 @@ std::unique_ptr<Backend> openBackend(const std::string& connectionString) {
       return openAccessBackend(source);
     case EngineKind::Postgres:
       return openPostgresBackend(source);
+    case EngineKind::MariaDb:
+      return openMariaDbBackend(source);
   }
   throw Error("无法识别的数据库");
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "data/mariadb/maria_text.h"
+
 namespace vov {
 
 static const char kProvider[] = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
@@ -42,6 +44,7 @@ static bool isPostgresAddress(const std::string& s) {
 
 EngineKind detectEngine(const std::string& source) {
   if (isPostgresAddress(source)) return EngineKind::Postgres;
+  if (maria::isAddress(source)) return EngineKind::MariaDb;
   FILE* f = std::fopen(source.c_str(), "rb");
   if (!f) return EngineKind::Missing;
   unsigned char head[32] = {0};
@@ -57,6 +60,7 @@ EngineKind detectEngine(const std::string& source) {
 }
 
 std::string withoutPassword(const std::string& source) {
+  if (maria::isAddress(source)) return maria::hidePassword(source);
   if (!isPostgresAddress(source)) return source;
   size_t scheme = source.find("://") + 3;
   size_t slash = source.find('/', scheme);

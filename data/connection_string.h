@@ -16,15 +16,16 @@ std::string buildConnectionString(const std::string& path);
 // ";" when that tail is missing). A bare path or address is returned as is.
 std::string dataSourceOf(const std::string& connectionString);
 
-enum class EngineKind { Missing, Unknown, Sqlite, Access, Postgres };
+enum class EngineKind { Missing, Unknown, Sqlite, Access, Postgres, MariaDb };
 
 // Decides by the address scheme or, for files, by the first bytes.
 // Missing: the file does not exist. Unknown: it exists but is no database
 // this program reads (an empty file included).
 EngineKind detectEngine(const std::string& dataSource);
 
-// A PostgreSQL address with its password replaced by "***", for captions
-// and messages; other data sources are returned unchanged.
+// A PostgreSQL or MySQL/MariaDB address with its password replaced by
+// "***", for captions and messages; other data sources are returned
+// unchanged.
 std::string withoutPassword(const std::string& dataSource);
 
 }  // namespace vov
