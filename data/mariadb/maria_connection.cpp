@@ -223,6 +223,16 @@ bool Conn::inTransaction() const {
   return (status & SERVER_STATUS_IN_TRANS) != 0;
 }
 
+bool Conn::transactionDropped() {
+  if (!programTransaction_ || lost()) return false;
+  try {
+    exec("DO 0");
+  } catch (const Error&) {
+    return false;
+  }
+  return !inTransaction();
+}
+
 std::string Conn::scrub(std::string text) const {
   for (const std::string& secret : secrets_)
     for (size_t p = text.find(secret); p != std::string::npos; p = text.find(secret, p + 3))

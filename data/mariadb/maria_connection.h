@@ -78,8 +78,9 @@ class Conn {
   void setInProgramTransaction(bool open) { programTransaction_ = open; }
   bool inProgramTransaction() const { return programTransaction_; }
   // The server ended the program's transaction on its own (after a
-  // deadlock, say): its rows are gone.
-  bool transactionDropped() const { return programTransaction_ && !lost() && !inTransaction(); }
+  // deadlock, say): its rows are gone. Asks the server, since an error
+  // does not carry the session's state.
+  bool transactionDropped();
   // The connection is gone: lost, or given up by a time-out or interruption.
   bool lost() const;
   bool isMariaDb() const { return mariaDb_; }
