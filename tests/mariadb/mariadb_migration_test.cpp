@@ -1,0 +1,338 @@
+// The migration engine with MySQL/MariaDB on either side: SQLite and Access
+// files into MariaDB and back, compared row by row (Access with what
+// mdb-export reads), the rows kept when a row fails, and the export.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "data/data_module.h"
+#include "data/error.h"
+#include "data/text_util.h"
+#include "mapping/mapping_line.h"
+#include "migration/export_table.h"
+#include "migration/migrate_table.h"
+#include "tests/access/access_support.h"
+#include "tests/mariadb/maria_fixture.h"
+#include "tests/support/test_support.h"
+
+using namespace vov;
+using vov::test::integer;
+using vov::test::text;
+
+namespace {
+
+using Rows = std::vector<std::vector<Value>>;
+
+class MariaMigration : public test::MariaTest {
+ protected:
+  // A request for `oldTable` into `newTable` with one line per pair of
+  // fields and default values as (value, new field) pairs.
+  MigrationRequest request(const std::string& oldTable, const std::string& newTable,
+                           const std::vector<std::pair<std::string, std::string>>& pairs,
+                           const std::vector<std::pair<std::string, std::string>>& defaults = {}) {
+    MigrationRequest req;
+    req.oldTable = [oldTable] { return oldTable; };
+    req.newTable = [newTable] { return newTable; };
+    for (const auto& [from, to] : pairs)
+      req.lines.push_back(composeFieldMappingLine(oldTable, from, 12, newTable, to));
+    for (const auto& [value, to] : defaults)
+      req.lines.push_back(composeDefaultValueLine(value, newTable, to));
+    req.filter = kDefaultFilterText;
+    req.progress = [this](int32_t n) { counter = n; };
+    return req;
+  }
+
+  // Opens both sides and migrates; returns the last row counter reported.
+  int32_t migrate(const std::string& oldDb, const std::string& newDb, const MigrationRequest& req) {
+    TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, oldDb);
+    TDataModule2::openSide(dm.ADOConnection1new, dm.ADODataSet1new, newDb);
+    counter = -1;
+    EXPECT_TRUE(migrateTable(dm, req));
+    return counter;
+  }
+
+  // Every row of a query as the result set shows it.
+  static Rows rowsOf(Connection& c, const std::string& sql) {
+    DataSet ds("ADODataSetTmp", &c);
+    ds.setCommandText(sql);
+    ds.open();
+    Rows rows;
+    for (; !ds.eof(); ds.next()) {
+      rows.emplace_back();
+      for (int i = 0; i < ds.fieldCount(); ++i) rows.back().push_back(ds.field(i).value());
+    }
+    return rows;
+  }
+
+  static void expectSameRows(const Rows& got, const Rows& want, const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (size_t r = 0; r < want.size(); ++r) {
+      ASSERT_EQ(got[r].size(), want[r].size()) << what;
+      for (size_t c = 0; c < want[r].size(); ++c)
+        ASSERT_EQ(got[r][c], want[r][c]) << what << " row " << r << " column " << c << ": "
+                                         << got[r][c].toText() << " / " << want[r][c].toText();
+    }
+  }
+
+  TDataModule2 dm;
+  test::TempDir dir;
+  int32_t counter = -1;
+};
+
+// A MariaDB column that holds an Access field's values exactly.
+std::string mariaType(const FieldInfo& f) {
+  switch (f.type) {
+    case ftString:
+    case ftWideString:
+    case ftFixedChar: return f.size > 0 ? "VARCHAR(" + std::to_string(f.size) + ")" : "LONGTEXT";
+    case ftGuid: return "VARCHAR(38)";
+    case ftSmallint:
+    case ftWord: return "SMALLINT";
+    case ftInteger:
+    case ftAutoInc: return "INT";
+    case ftLargeint: return "BIGINT";
+    case ftBoolean: return "BIT(1)";
+    case ftFloat: return "DOUBLE";
+    case ftCurrency: return "DECIMAL(19,4)";
+    case ftBCD: return "DECIMAL(28," + std::to_string(f.size) + ")";
+    case ftDate:
+    case ftTime:
+    case ftDateTime: return "DATETIME(6)";
+    case ftBytes:
+    case ftVarBytes:
+    case ftBlob: return "LONGBLOB";
+    default: return "LONGTEXT";
+  }
+}
+
+// A value as mdb-export prints it (see tests/access/access_support.h). A
+// memo that holds null still reaches the result sets as the empty text.
+bool sameAsMdbExport(const Value& v, const std::optional<std::string>& theirs, FieldType type) {
+  if (!theirs) return v.isNull() || (type == ftMemo && v == Value::fromText(""));
+  switch (v.kind()) {
+    case Value::Kind::Real:
+    case Value::Kind::Decimal: {
+      const double a = std::strtod(v.toText().c_str(), nullptr);
+      const double b = std::strtod(theirs->c_str(), nullptr);
+      return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b));
+    }
+    case Value::Kind::Bytes: return test::hexUpper(v.str()) == *theirs;
+    case Value::Kind::Bool: return (v.asBool() ? "1" : "0") == *theirs;
+    default: return v.toText() == *theirs;
+  }
+}
+
+}  // namespace
+
+TEST_F(MariaMigration, SqliteIntoMariaDbRowByRow) {
+  const std::string file = dir.file("old.db");
+  std::string sql =
+      "create table \"Old Goods\"(id integer primary key, \"商品 名称\" varchar(20), price decimal(10,2),"
+      " qty integer, weight real, added datetime, note text, pic blob); begin;";
+  for (int i = 1; i <= 3000; ++i) {
+    const std::string n = std::to_string(i);
+    sql += "insert into \"Old Goods\" values(" + n + ", " +
+           (i % 11 == 0 ? "null" : "'上海华东贸易有限公司😀 " + n + "'") + ", " + n + ".75, " +
+           (i % 13 == 0 ? "null" : n) + ", " + n + ".5, '2022-0" + std::to_string(1 + i % 9) +
+           "-1" + std::to_string(i % 10) + " 08:09:10', " + (i % 7 == 0 ? "null" : "'备注 ''" + n + "'''") +
+           ", " + (i % 5 == 0 ? "null" : "x'00ff" + std::string(i % 2 ? "0a" : "5c") + "'") + ");";
+  }
+  test::makeSqlite(file, sql + "commit;");
+  db.exec(
+      "CREATE TABLE `新 商品`(编号 INT AUTO_INCREMENT PRIMARY KEY, 旧编号 INT, 名称 VARCHAR(8),"
+      " 价格 DECIMAL(10,2), 数量 INT, 重量 DOUBLE, 日期 DATETIME, 备注 TEXT, 图片 BLOB,"
+      " 来源 VARCHAR(10))");
+  const int32_t n = migrate(file, db.address(),
+                            request("Old Goods", "新 商品",
+                                    {{"id", "旧编号"}, {"商品 名称", "名称"}, {"price", "价格"},
+                                     {"qty", "数量"}, {"weight", "重量"}, {"added", "日期"},
+                                     {"note", "备注"}, {"pic", "图片"}},
+                                    {{"老库", "来源"}}));
+  EXPECT_EQ(n, 3000);
+
+  Connection oldDb("old");
+  oldDb.setConnectionString(file);
+  Rows want = rowsOf(oldDb, "select * from \"Old Goods\" order by id");
+  for (auto& row : want) {
+    // The name is cut to the new field's 8 characters, the decimal keeps
+    // its scale, the date text becomes a date, and the default fills in.
+    if (!row[1].isNull()) row[1] = text(utf8Prefix(row[1].str(), 8));
+    row[2] = Value::fromDecimal(row[2].toText());
+    DateTime dt;
+    ASSERT_TRUE(DateTime::parse(row[5].str(), &dt));
+    row[5] = Value::fromDateTime(dt);
+    row.push_back(text("老库"));
+  }
+  Rows got = rowsOf(dm.ADOConnection1new,
+                    "select 旧编号, 名称, 价格, 数量, 重量, 日期, 备注, 图片, 来源 from `新 商品` order by 编号");
+  expectSameRows(got, want, "新 商品");
+  EXPECT_EQ(db.rows("SELECT 名称 FROM `新 商品` WHERE 旧编号 = 1")[0][0], "上海华东贸易有限");
+}
+
+TEST_F(MariaMigration, EveryTableOfTheAccessTestFilesIntoMariaDb) {
+  for (const char* name : {"nwind.mdb", "DateTestDatabase.mdb", "types_jet3.mdb",
+                           "fixed_numeric_jet4.mdb", "unicode_comp_jet4.mdb",
+                           "ASampleDatabase.accdb", "emoticons_ace14.accdb"}) {
+    const std::string mdb = test::copyTestData(dir, std::string("access/") + name);
+    Connection access("ADOConnection2old");
+    access.setConnectionString(mdb);
+    std::vector<std::string> tables;
+    access.tableNames(tables);
+    for (const std::string& table : tables) {
+      SCOPED_TRACE(std::string(name) + ": " + table);
+      std::vector<FieldInfo> fields = access.backend().tableFields(table);
+      // A new key of its own, then every old field under the same name.
+      const std::string newTable = std::string(name).substr(0, 5) + " " + table;
+      std::string ddl = "CREATE TABLE " + conn.quoteName(newTable) + "(`new id` INT AUTO_INCREMENT PRIMARY KEY";
+      std::vector<std::pair<std::string, std::string>> pairs;
+      std::string columns;
+      for (const FieldInfo& f : fields) {
+        ddl += ", " + conn.quoteName(f.name) + " " + mariaType(f);
+        pairs.emplace_back(f.name, f.name);
+        columns += (columns.empty() ? "" : ", ") + conn.quoteName(f.name);
+      }
+      // Wide tables of many text columns pass InnoDB's row-size check only
+      // when it warns instead of refusing.
+      db.exec("SET SESSION innodb_strict_mode = 0; " + ddl + ")");
+      Rows want = rowsOf(access, "select * from [" + table + "]");
+      const int32_t n = migrate(mdb, db.address(), request(table, newTable, pairs));
+      EXPECT_EQ(n, want.empty() ? -1 : static_cast<int32_t>(want.size()));
+      const std::string select =
+          "select " + columns + " from " + conn.quoteName(newTable) + " order by `new id`";
+      Rows got = rowsOf(dm.ADOConnection1new, select);
+      expectSameRows(got, want, table);
+      // And what an independent reader of the file says.
+      if (std::string(name) != "nwind.mdb") continue;
+      std::vector<test::ExportRow> oracle = test::exportRows(mdb, table);
+      ASSERT_EQ(oracle.size(), got.size());
+      for (size_t r = 0; r < got.size(); ++r)
+        for (size_t c = 0; c < got[r].size(); ++c)
+          ASSERT_TRUE(sameAsMdbExport(got[r][c], oracle[r][c], fields[c].type))
+              << table << " row " << r << " column " << c << ": " << got[r][c].toText() << " / "
+              << oracle[r][c].value_or("<null>");
+    }
+  }
+}
+
+TEST_F(MariaMigration, MariaDbIntoSqliteRowByRow) {
+  db.exec(
+      "CREATE TABLE `源 表`(id BIGINT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(30),"
+      " amount DECIMAL(12,3), ok BOOLEAN, at DATETIME(1), r DOUBLE, memo TEXT, raw BLOB,"
+      " big BIGINT UNSIGNED);"
+      "INSERT INTO `源 表`(name, amount, ok, at, r, memo, raw, big)"
+      " SELECT IF(seq % 6 = 0, NULL, CONCAT('名字 ', seq)), seq * 1.125, seq % 3 = 0,"
+      " TIMESTAMP'2019-05-06 07:08:09.5' + INTERVAL seq MINUTE, seq * 0.1,"
+      " IF(seq % 4 = 0, NULL, CONCAT('memo ', seq)), IF(seq % 5 = 0, NULL, UNHEX(HEX(seq * 17))),"
+      " 18446744073709551615 - seq FROM seq_1_to_2000");
+  const std::string file = dir.file("new.db");
+  test::makeSqlite(file,
+                   "create table 目标(k integer primary key autoincrement, name varchar(30),"
+                   " amount text, ok boolean, at datetime, r real, memo text, raw blob, big text)");
+  const int32_t n = migrate(db.address(), file,
+                            request("源 表", "目标",
+                                    {{"name", "name"}, {"amount", "amount"}, {"ok", "ok"},
+                                     {"at", "at"}, {"r", "r"}, {"memo", "memo"}, {"raw", "raw"},
+                                     {"big", "big"}}));
+  EXPECT_EQ(n, 2000);
+  Rows want = rowsOf(dm.ADOConnection2old,
+                     "select name, amount, ok, at, r, memo, raw, big from `源 表` order by id");
+  auto got = test::sqliteRows(file, "select name, amount, ok, at, r, memo, raw, big from 目标 order by k");
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t r = 0; r < want.size(); ++r)
+    for (size_t c = 0; c < want[r].size(); ++c)
+      ASSERT_EQ(got[r][c], want[r][c].isNull() ? "<null>" : want[r][c].toText())
+          << "row " << r << " column " << c;
+  EXPECT_EQ(got[0][7], "18446744073709551614");
+  EXPECT_EQ(got[0][3], "2019-05-06 07:09:09.5");
+}
+
+TEST_F(MariaMigration, ADuplicateKeyAtRowKKeepsRowsOneToKMinusOne) {
+  const std::string file = dir.file("dup.db");
+  std::string sql = "create table src(code integer, name text); begin;";
+  for (int i = 1; i <= 12000; ++i)
+    sql += "insert into src values(" + std::to_string(i == 10500 ? 3 : i) + ", 'n" + std::to_string(i) + "');";
+  test::makeSqlite(file, sql + "commit;");
+  db.exec("CREATE TABLE dst(id INT AUTO_INCREMENT PRIMARY KEY, code INT UNIQUE, name TEXT)");
+  TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, file);
+  TDataModule2::openSide(dm.ADOConnection1new, dm.ADODataSet1new, db.address());
+  try {
+    migrateTable(dm, request("src", "dst", {{"code", "code"}, {"name", "name"}}));
+    FAIL();
+  } catch (const StatementError& e) {
+    EXPECT_EQ(e.runsDone(), 10499);
+    EXPECT_NE(std::string(e.what()).find("Duplicate entry '3' for key 'code'"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(counter, 10499);
+  EXPECT_EQ(db.rows("SELECT COUNT(*), MAX(code), MAX(name) FROM dst WHERE name = CONCAT('n', code)")[0],
+            (std::vector<std::string>{"10499", "10499", "n9999"}));
+}
+
+TEST_F(MariaMigration, AStrictModeErrorAtRowKKeepsRowsOneToKMinusOne) {
+  const std::string file = dir.file("dates.db");
+  std::string sql = "create table src(id integer, day text, amount real); begin;";
+  for (int i = 1; i <= 2500; ++i)
+    sql += "insert into src values(" + std::to_string(i) + ", '" +
+           (i == 1777 ? std::string("2021-02-30") : "2021-03-" + std::to_string(1 + i % 28)) +
+           "', " + std::to_string(i) + ".5);";
+  test::makeSqlite(file, sql + "commit;");
+  // A table without a transactional engine keeps exactly as many rows.
+  for (const char* engine : {"InnoDB", "MyISAM"}) {
+    SCOPED_TRACE(engine);
+    const std::string table = std::string("dst_") + engine;
+    db.exec("CREATE TABLE " + table + "(id INT, day DATE, amount DECIMAL(8,1)) ENGINE=" + engine);
+    TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, file);
+    TDataModule2::openSide(dm.ADOConnection1new, dm.ADODataSet1new, db.address());
+    try {
+      migrateTable(dm, request("src", table, {{"id", "id"}, {"day", "day"}, {"amount", "amount"}}));
+      FAIL();
+    } catch (const StatementError& e) {
+      EXPECT_EQ(e.runsDone(), 1776);
+      EXPECT_NE(std::string(e.what()).find("Incorrect date value: '2021-02-30' for column"),
+                std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(counter, 1776);
+    EXPECT_EQ(db.rows("SELECT COUNT(*), MAX(id), SUM(amount) FROM " + table)[0],
+              (std::vector<std::string>{"1776", "1776", "1578864.0"}));
+  }
+}
+
+TEST_F(MariaMigration, NullStaysNullInEveryTypeOnTheWayIn) {
+  const std::string file = dir.file("nulls.db");
+  test::makeSqlite(file,
+                   "create table src(i integer, r real, d decimal(8,2), t varchar(10), m text,"
+                   " b blob, dt datetime, bo boolean);"
+                   "insert into src values(null, null, null, null, null, null, null, null);");
+  db.exec(
+      "CREATE TABLE dst(i INT, r DOUBLE, d DECIMAL(8,2), t VARCHAR(10), m TEXT, b BLOB,"
+      " dt DATETIME, bo BOOLEAN, j JSON, e ENUM('a'), tm TIME, y YEAR, bi BIT(3), bu BIGINT UNSIGNED,"
+      " lt LONGTEXT, vb VARBINARY(4))");
+  const int32_t n = migrate(file, db.address(),
+                            request("src", "dst",
+                                    {{"i", "i"}, {"r", "r"}, {"d", "d"}, {"t", "t"}, {"dt", "dt"},
+                                     {"bo", "bo"}, {"i", "bu"}, {"r", "y"}, {"t", "e"},
+                                     {"bo", "bi"}, {"d", "tm"}, {"dt", "vb"}}));
+  EXPECT_EQ(n, 1);
+  const std::vector<std::string> nullRow(16, "<null>");
+  EXPECT_EQ(db.rows("SELECT * FROM dst WHERE i IS NULL")[0], nullRow);
+  // Read back, every type gives NULL as NULL.
+  Rows back = readAll("select * from dst");
+  ASSERT_EQ(back.size(), 1u);
+  for (size_t c = 0; c < back[0].size(); ++c) EXPECT_TRUE(back[0][c].isNull()) << c;
+}
+
+TEST_F(MariaMigration, TheExportOfAMariaDbTable) {
+  db.exec(
+      "CREATE TABLE `出 货`(id INT PRIMARY KEY, name VARCHAR(20), price DECIMAL(8,2), at DATETIME,"
+      " raw VARBINARY(4), note TEXT);"
+      "INSERT INTO `出 货` VALUES (1, '华东, \"总\"', 12.50, '2024-05-01 08:00:00', x'00ff', NULL),"
+      " (2, NULL, -0.25, NULL, NULL, '多行\n备注')");
+  TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, db.address());
+  const std::string target = dir.file("出货 表.TXT");
+  exportTable(dm.ADOConnection2old, "出 货", target);
+  EXPECT_EQ(test::readFile(target),
+            "\"id\",\"name\",\"price\",\"at\",\"raw\",\"note\"\r\n"
+            "1,\"华东, \"\"总\"\"\",12.50,2024-05-01 08:00:00,\"00FF\",\r\n"
+            "2,,-0.25,,,\"多行\n备注\"\r\n");
+}
