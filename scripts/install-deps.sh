@@ -14,6 +14,7 @@ build_packages=(
   libsqlite3-dev
   mdbtools-dev
   libpq-dev
+  libmariadb-dev
   fonts-wqy-zenhei xdg-utils
 )
 
@@ -22,6 +23,7 @@ build_packages=(
 test_packages=(
   googletest libgtest-dev
   postgresql postgresql-client
+  mariadb-server mariadb-client
   mdbtools sqlite3
 )
 
