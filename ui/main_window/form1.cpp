@@ -37,8 +37,9 @@ constexpr Qt::Edges kAllEdges = kLeftTopBottom | Qt::RightEdge;
 constexpr char kUsageFile[] = "使用说明.txt";
 
 constexpr char kServerPrompt[] =
-    "请输入 PostgreSQL 数据库地址，例如：\n"
-    "postgresql://用户名:密码@主机:5432/数据库名";
+    "请输入 PostgreSQL 或 MySQL/MariaDB 数据库地址，例如：\n"
+    "postgresql://用户名:密码@主机:5432/数据库名\n"
+    "mysql://用户名:密码@主机:3306/数据库名";
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
@@ -76,7 +77,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
   Button1 = makeButton(GroupBox2, {72, 16, 97, 25}, "打开老数据库", "打开要迁移的老的数据库");
   Button6 = makeButton(GroupBox2, {174, 16, 72, 25}, "连接服务器",
-                       "连接 PostgreSQL 服务器上的老数据库");
+                       "连接 PostgreSQL 或 MySQL/MariaDB 服务器上的老数据库");
   ListBox1 = place(new ListBox(GroupBox2), {8, 48, 193, 137}, "全部的表");
   ListBox3 = place(new ListBox(GroupBox2), {208, 48, 145, 137}, "当前表内字段");
   DBGridEh1 = place(new TDBGridEh(GroupBox2), {360, 48, 320, 137}, "当前表内数据");
@@ -91,7 +92,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Button4 = makeButton(GroupBox1, {224, 16, 137, 25}, "设置对应关系和迁移",
                        "设置新老数据库字节对应关系并迁移数据,一次迁移一个表");
   Button7 = makeButton(GroupBox1, {365, 16, 72, 25}, "连接服务器",
-                       "连接 PostgreSQL 服务器上的新数据库");
+                       "连接 PostgreSQL 或 MySQL/MariaDB 服务器上的新数据库");
   Button3 = makeButton(GroupBox1, {440, 16, 89, 25}, "使用说明");
   Button5 = makeButton(GroupBox1, {544, 16, 75, 25}, "版权", "版权申明");
   ListBox2 = place(new ListBox(GroupBox1), {8, 48, 193, 268}, "全部的表");
@@ -209,8 +210,9 @@ void TForm1::connectServer(bool old) {
   const std::string address = trimControl(inputBox(this, "连接服务器", kServerPrompt));
   if (address.empty()) return;
   // The address is not repeated: it may hold a password.
-  if (detectEngine(address) != EngineKind::Postgres) {
-    messageBox(this, "数据库地址应以 postgresql:// 或 postgres:// 开头", "错误",
+  const EngineKind kind = detectEngine(address);
+  if (kind != EngineKind::Postgres && kind != EngineKind::MariaDb) {
+    messageBox(this, "数据库地址应以 postgresql://、postgres://、mysql:// 或 mariadb:// 开头", "错误",
                MB_OK | MB_ICONWARNING);
     return;
   }
