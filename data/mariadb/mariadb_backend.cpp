@@ -326,34 +326,11 @@ class MariaDbBackend : public Backend {
     return st.fields();
   }
 
-  std::unique_ptr<Cursor> query(const std::string& sql) override {
-    conn_->claim(nullptr);
-    auto st = std::make_unique<Stmt>(conn_, sql);
-    if (st->parameterCount() > 0)
-      throw Error("语句中有 " + std::to_string(st->parameterCount()) +
-                  " 个参数（?）没有值，MySQL/MariaDB 无法执行");
-    // Rows read outside the program's transaction cannot write by accident
-    // (a filter calling a function that changes data, say).
-    bool own = false;
-    if (!st->fields().empty() && !conn_->inTransaction()) {
-      conn_->exec("START TRANSACTION READ ONLY");
-      own = true;
-    }
-    try {
-      st->execute();
-    } catch (const Error&) {
-      if (own) {
-        try {
-          conn_->exec("ROLLBACK");
-        } catch (const Error&) {
-        }
-      }
-      throw;
-    }
-    auto cursor = std::make_unique<MariaCursor>(conn_, std::move(st), own);
-    conn_->claim(cursor.get());
-    return cursor;
-  }
+  std::unique_ptr<Cursor> query(const std::string& sql) override { return open(sql, false); }
+
+  // Rows read in a read-only transaction cannot write by accident (a filter
+  // calling a function that changes data, say).
+  std::unique_ptr<Cursor> readQuery(const std::string& sql) override { return open(sql, true); }
 
   void execute(const std::string& sql) override {
     conn_->claim(nullptr);
@@ -397,6 +374,8 @@ class MariaDbBackend : public Backend {
     if (!conn_->lost()) conn_->exec("ROLLBACK");
   }
 
+  bool inTransaction() override { return !conn_->lost() && !conn_->transactionDropped(); }
+
   std::unique_ptr<TableBrowser> browse(const std::string& sql) override {
     SimpleSelect sel;
     if (!parseSimpleSelect(sql, &sel) || !sel.rest.empty()) return nullptr;
@@ -424,6 +403,33 @@ class MariaDbBackend : public Backend {
   }
 
  private:
+  std::unique_ptr<Cursor> open(const std::string& sql, bool readOnly) {
+    conn_->claim(nullptr);
+    auto st = std::make_unique<Stmt>(conn_, sql);
+    if (st->parameterCount() > 0)
+      throw Error("语句中有 " + std::to_string(st->parameterCount()) +
+                  " 个参数（?）没有值，MySQL/MariaDB 无法执行");
+    bool own = false;
+    if (readOnly && !conn_->inTransaction()) {
+      conn_->exec("START TRANSACTION READ ONLY");
+      own = true;
+    }
+    try {
+      st->execute();
+    } catch (const Error&) {
+      if (own) {
+        try {
+          conn_->exec("ROLLBACK");
+        } catch (const Error&) {
+        }
+      }
+      throw;
+    }
+    auto cursor = std::make_unique<MariaCursor>(conn_, std::move(st), own);
+    conn_->claim(cursor.get());
+    return cursor;
+  }
+
   std::shared_ptr<Conn> conn_;
 };
 

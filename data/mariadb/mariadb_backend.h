@@ -1,7 +1,7 @@
 // The MySQL/MariaDB backend over MariaDB Connector/C, for a "mysql://" or
 // "mariadb://" address (see maria_text.h for its form). The session talks
-// utf8mb4 and runs in strict SQL mode; rows read outside the program's own
-// transaction are read in a read-only transaction.
+// utf8mb4 and runs in strict SQL mode; rows that are only to be read are
+// read in a read-only transaction.
 #ifndef VOVARIZE_DATA_MARIADB_MARIADB_BACKEND_H
 #define VOVARIZE_DATA_MARIADB_MARIADB_BACKEND_H
 

@@ -328,13 +328,16 @@ TEST_F(MariaBackend, QueriesCarryTheServerMessageAndWriteNothing) {
     EXPECT_NE(std::string(e.what()).find("1 个参数"), std::string::npos) << e.what();
   }
   EXPECT_THROW(readAll("select 1; drop table q"), Error);
-  // Rows read outside the program's transaction are read in a read-only
-  // one: a filter cannot write.
+  // Rows that are only to be read are read in a read-only transaction: a
+  // filter cannot write.
   db.exec(
       "CREATE TABLE z(a INT); INSERT INTO z VALUES (1), (2);"
       "CREATE FUNCTION zap() RETURNS INT MODIFIES SQL DATA BEGIN DELETE FROM z; RETURN 1; END");
   try {
-    readAll("select * from z where zap() > 0");
+    std::unique_ptr<Cursor> cur = backend().readQuery("select * from z where zap() > 0");
+    std::vector<Value> row;
+    while (cur->next(row)) {
+    }
     FAIL() << "the filter deleted rows";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("READ ONLY"), std::string::npos) << e.what();

@@ -336,3 +336,23 @@ TEST_F(MariaMigration, TheExportOfAMariaDbTable) {
             "1,\"华东, \"\"总\"\"\",12.50,2024-05-01 08:00:00,\"00FF\",\r\n"
             "2,,-0.25,,,\"多行\n备注\"\r\n");
 }
+
+TEST_F(MariaMigration, TheOldRowsAreOnlyRead) {
+  db.exec(
+      "CREATE TABLE z(a INT); INSERT INTO z VALUES (1), (2);"
+      "CREATE FUNCTION zap() RETURNS INT MODIFIES SQL DATA BEGIN DELETE FROM z; RETURN 1; END");
+  const std::string file = dir.file("new.db");
+  test::makeSqlite(file, "create table t(a integer)");
+  TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, db.address());
+  TDataModule2::openSide(dm.ADOConnection1new, dm.ADODataSet1new, file);
+  MigrationRequest req = request("z", "t", {{"a", "a"}});
+  req.filter = "where zap() > 0";
+  try {
+    migrateTable(dm, req);
+    FAIL() << "the filter ran its function";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("READ ONLY"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(count("z"), 2);
+  EXPECT_EQ(test::sqliteRows(file, "select count(*) from t")[0][0], "0");
+}
