@@ -348,7 +348,7 @@ Value valueFromTime(const MYSQL_TIME& t, enum_field_types type, unsigned decimal
       dt.hour = static_cast<int>(t.hour);
       dt.minute = static_cast<int>(t.minute);
       dt.second = static_cast<int>(t.second);
-      dt.microsecond = static_cast<int>(t.second_part);
+      dt.nanosecond = static_cast<int>(t.second_part) * 1000;
       return Value::fromDateTime(dt);
     }
     std::snprintf(buf, sizeof buf, "%s%02u:%02u:%02u", t.neg ? "-" : "", t.hour, t.minute, t.second);
@@ -372,7 +372,7 @@ Value valueFromTime(const MYSQL_TIME& t, enum_field_types type, unsigned decimal
     dt.hour = static_cast<int>(t.hour);
     dt.minute = static_cast<int>(t.minute);
     dt.second = static_cast<int>(t.second);
-    dt.microsecond = static_cast<int>(t.second_part);
+    dt.nanosecond = static_cast<int>(t.second_part) * 1000;
   }
   return Value::fromDateTime(dt);
 }
@@ -385,7 +385,8 @@ MYSQL_TIME timeFromValue(const DateTime& dt) {
   t.hour = static_cast<unsigned>(dt.hour);
   t.minute = static_cast<unsigned>(dt.minute);
   t.second = static_cast<unsigned>(dt.second);
-  t.second_part = static_cast<unsigned long>(dt.microsecond);
+  // The server keeps microseconds at most.
+  t.second_part = static_cast<unsigned long>(dt.nanosecond / 1000);
   t.time_type = MYSQL_TIMESTAMP_DATETIME;
   return t;
 }

@@ -53,7 +53,8 @@ bool isIntegerColumn(const MYSQL_FIELD& f);
 // time outside one day cannot be dates of this program: they stay text in
 // the server's spelling.
 Value valueFromTime(const MYSQL_TIME& t, enum_field_types type, unsigned decimals);
-// The MYSQL_TIME a date value is sent as.
+// The MYSQL_TIME a date value is sent as; digits of the second beyond the
+// microsecond, which no server column holds, are dropped.
 MYSQL_TIME timeFromValue(const DateTime& dt);
 
 // A BIT(n) column's value: a boolean for BIT(1), else an integer.
