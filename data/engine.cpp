@@ -175,16 +175,6 @@ void DataSet::next() {
   readRow();
 }
 
-// Memo and long binary fields read as empty text or bytes when null, as the
-// program has always seen them.
-static void normaliseBlobs(const std::vector<FieldInfo>& infos, std::vector<Value>& row) {
-  for (size_t i = 0; i < infos.size(); ++i) {
-    if (!row[i].isNull()) continue;
-    if (infos[i].type == ftMemo) row[i] = Value::fromText(std::string());
-    else if (infos[i].type == ftBlob) row[i] = Value::fromBytes(std::string());
-  }
-}
-
 void DataSet::readRow() {
   if (cursor_) {
     if (!cursor_->next(row_)) {
@@ -209,7 +199,6 @@ void DataSet::readRow() {
     std::vector<Value>& src = browseWindow_[browseIndex_++].values;
     for (size_t i = 0; i < row_.size() && i < src.size(); ++i) row_[i] = std::move(src[i]);
   }
-  normaliseBlobs(infos_, row_);
 }
 
 const Field& DataSet::field(int i) const {

@@ -82,7 +82,8 @@ class Field {
   FieldType dataType() const { return info_.type; }
   int32_t size() const { return info_.size; }
   const FieldInfo& info() const { return info_; }
-  // The current row's value; memo fields give text, empty for null.
+  // The current row's value: null whenever the stored value is null, for
+  // every type (memo and long binary too).
   const Value& value() const { return *value_; }
 
  private:

@@ -10,15 +10,25 @@ static bool endsName(char c) {
   return c == ' ' || c == ',' || c == ';' || c == ')' || c == '\r' || c == '\n';
 }
 
+// Only the quote that opened a quoted region closes it, so a name such as
+// "it's" stays one quoted name.
+static void track(char c, char& open) {
+  if (open == 0) {
+    if (isQuote(c)) open = c;
+  } else if (c == open) {
+    open = 0;
+  }
+}
+
 MarkerScan scanMarkers(const std::string& sql) {
   MarkerScan out;
   out.text.reserve(sql.size());
-  bool inQuotes = false;
+  char open = 0;  // the quote of the region we are in, or 0
   size_t i = 0;
   const size_t n = sql.size();
   while (i < n) {
     char c = sql[i];
-    if (c == ':' && !inQuotes) {
+    if (c == ':' && open == 0) {
       if (i + 1 < n && sql[i + 1] == ':') {
         out.text += ':';
         i += 2;
@@ -26,17 +36,10 @@ MarkerScan scanMarkers(const std::string& sql) {
       }
       size_t start = i + 1;
       size_t j = start;
-      bool quotedName = false;
-      while (j < n && (inQuotes || !endsName(sql[j]))) {
-        if (isQuote(sql[j])) {
-          inQuotes = !inQuotes;
-          if (j == start) quotedName = true;
-        }
-        ++j;
-      }
+      while (j < n && (open != 0 || !endsName(sql[j]))) track(sql[j++], open);
       std::string name = sql.substr(start, j - start);
-      if (quotedName) {
-        if (!name.empty() && isQuote(name.front())) name.erase(0, 1);
+      if (!name.empty() && isQuote(name.front())) {
+        name.erase(0, 1);
         if (!name.empty() && isQuote(name.back())) name.pop_back();
       }
       out.names.push_back(std::move(name));
@@ -44,7 +47,7 @@ MarkerScan scanMarkers(const std::string& sql) {
       i = j;
       continue;
     }
-    if (isQuote(c)) inQuotes = !inQuotes;
+    track(c, open);
     out.text += c;
     ++i;
   }

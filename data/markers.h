@@ -14,7 +14,8 @@ struct MarkerScan {
 };
 
 // Byte by byte over UTF-8 text. A double quote, single quote or backquote
-// toggles the in-quotes state (square brackets do not quote). Outside
+// opens a quoted region that only the same quote closes, so "it's" is one
+// quoted name and 'a"b' one string (square brackets do not quote). Outside
 // quotes "::" stands for one ":", and a single ":" starts a marker whose
 // name runs to the first blank, comma, semicolon, ")", CR or LF outside
 // quotes, or the end; a name that starts with a quote loses its first and

@@ -25,6 +25,19 @@ TEST(Markers, QuotesOfAllThreeKindsHideColons) {
   EXPECT_EQ(s.names, std::vector<std::string>{"p"});
 }
 
+// Only the quote that opened a region closes it: a name holding another
+// kind of quote keeps the markers after it.
+TEST(Markers, OtherQuotesInsideAQuotedRegionDoNotEndIt) {
+  auto s = scanMarkers("insert into \"it's\"(\"a`b\",\"c'd\") values(:kh0,:kh1)");
+  EXPECT_EQ(s.text, "insert into \"it's\"(\"a`b\",\"c'd\") values(?,?)");
+  EXPECT_EQ(s.names, (std::vector<std::string>{"kh0", "kh1"}));
+  s = scanMarkers("`x\"y` ':a\"b' \"q\"\"r\" :p");
+  EXPECT_EQ(s.text, "`x\"y` ':a\"b' \"q\"\"r\" ?");
+  EXPECT_EQ(s.names, std::vector<std::string>{"p"});
+  // An unclosed region hides every colon after it.
+  EXPECT_EQ(scanMarkers("'it\"s :p").names.size(), 0u);
+}
+
 TEST(Markers, DoubleColonStandsForOne) {
   auto s = scanMarkers("select a::int, :p");
   EXPECT_EQ(s.text, "select a:int, ?");

@@ -502,6 +502,57 @@ TEST_F(DataGrid, OtherStatementsAreReadForwardAndReadOnly) {
   EXPECT_EQ(m->columnCount(), 0);
 }
 
+// A null shows alike in every column, long text and binary ones too, in
+// the table's grid and in the grid of a filtered statement.
+TEST_F(DataGrid, NullsShowAlikeInEveryColumn) {
+  test::makeSqlite(db, "create table nulls(id integer primary key, t text, b blob, n integer);"
+                       "insert into nulls values(1, null, null, null), (2, 'x', x'01', 5);");
+  Connection c("c");
+  c.setConnectionString(buildConnectionString(db));
+  for (const char* sql : {"select * from nulls", "select * from nulls where id > 0"}) {
+    DataSet ds("ds", &c);
+    ds.setBrowsable(true);
+    ds.setCommandText(sql);
+    ds.open();
+    DataSource source{&ds};
+    ui::TDBGridEh g;
+    g.setDataSource(&source);
+    ui::GridModel* m = g.gridModel();
+    while (m->canFetchMore(QModelIndex())) m->fetchMore(QModelIndex());
+    ASSERT_EQ(m->rowCount(), 2) << sql;
+    const QString null = m->index(0, 3).data().toString();
+    EXPECT_EQ(m->index(0, 1).data().toString(), null) << sql;
+    EXPECT_EQ(m->index(0, 2).data().toString(), null) << sql;
+    EXPECT_EQ(m->index(1, 2).data().toString().toStdString(), "(二进制数据，1 字节)") << sql;
+    ds.close();
+  }
+}
+
+// A column the program cannot read (an Access attachment or multi-value
+// column; types_ace14.accdb's column E made one by its type byte) says so.
+TEST_F(DataGrid, UnreadableColumnsSaySoInTheirCells) {
+  const std::string path = test::copyTestData(dir, "access/types_ace14.accdb");
+  std::string bytes = test::readFile(path);
+  const size_t typeByte = 74 * 4096 + 87 + 4 * 25;
+  ASSERT_EQ(bytes[typeByte], 0x04);
+  bytes[typeByte] = 0x12;
+  test::writeFile(path, bytes);
+  Connection c("c");
+  c.setConnectionString(buildConnectionString(path));
+  DataSet ds("ds", &c);
+  ds.setBrowsable(true);
+  ds.setCommandText("select * from Table1");
+  ds.open();
+  DataSource source{&ds};
+  ui::TDBGridEh g;
+  g.setDataSource(&source);
+  ui::GridModel* m = g.gridModel();
+  ASSERT_EQ(m->rowCount(), 2);
+  EXPECT_EQ(m->index(1, 4).data().toString().toStdString(), "（Access 附件或多值字段，无法显示）");
+  EXPECT_EQ(m->index(1, 3).data().toString().toStdString(), "222");
+  ds.close();
+}
+
 TEST(CellValue, TypedTextsBecomeValuesOfTheFieldsType) {
   auto value = [](FieldType t, const std::string& text) {
     return cellValue(FieldInfo{"f", t, 0}, text);

@@ -208,3 +208,120 @@ TEST_F(AccessMigration, ExportedCsvMatchesMdbExport) {
     expectSameRows(parseCsv(csv), parseCsv(mdbExport("nwind.mdb", table, "")), table);
   }
 }
+
+// Nulls of a Memo column arrive as nulls; a NOT NULL column refuses the
+// first of them and keeps the rows before it.
+TEST_F(AccessMigration, MemoNullsArriveAsNullsAndStopAtANotNullColumn) {
+  open("nwind.mdb", "create table s(SupplierID integer, HomePage text);"
+                    "create table strict(SupplierID integer, HomePage text not null);");
+  const Rows want = parseCsv(mdbExport("nwind.mdb", "Suppliers", "-H -0 '<null>'"));
+  ASSERT_EQ(want.size(), 29u);
+  auto request = [](const char* table, const std::string& filter) {
+    MigrationRequest r;
+    r.lines = {composeFieldMappingLine("Suppliers", "SupplierID", -1, table, "SupplierID"),
+               composeFieldMappingLine("Suppliers", "HomePage", -1, table, "HomePage")};
+    r.oldTable = [] { return std::string("Suppliers"); };
+    r.newTable = [table] { return std::string(table); };
+    r.filter = filter;
+    return r;
+  };
+  ASSERT_TRUE(migrateTable(dm, request("s", kDefaultFilterText)));
+  Rows got = test::sqliteRows(newDb, "select SupplierID, typeof(HomePage) from s order by rowid");
+  ASSERT_EQ(got.size(), want.size());
+  size_t nulls = 0;
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i][1] == "null", want[i][11] == "<null>") << "SupplierID " << got[i][0];
+    nulls += got[i][1] == "null";
+  }
+  EXPECT_GT(nulls, 10u);
+
+  // From the first supplier with a home page on, up to the next without.
+  size_t first = 0;
+  while (want[first][11] == "<null>") ++first;
+  size_t kept = 0;
+  while (first + kept < want.size() && want[first + kept][11] != "<null>") ++kept;
+  ASSERT_LT(first + kept, want.size());
+  EXPECT_THROW(migrateTable(dm, request("strict", "where SupplierID >= " + want[first][0])), std::exception);
+  EXPECT_EQ(test::sqliteRows(newDb, "select count(*) from strict"), (Rows{{std::to_string(kept)}}));
+}
+
+// Moved rows, calculated columns and extended dates, as a migration into
+// SQLite carries them.
+TEST_F(AccessMigration, MovedRowsCalculatedColumnsAndExtendedDatesArriveAsStored) {
+  open("overflow_jet4.mdb", "create table t(data1 text, data3 text, data4 text, data5 text, data6 text,"
+                            " data7 text, data8 text, data9 text, data10 text);");
+  EXPECT_EQ(migrateAll("Table1", "t"), 7);
+  EXPECT_EQ(test::sqliteRows(newDb, "select coalesce(data1, '-'), coalesce(data3, '-'), coalesce(data9, '-')"
+                                    " from t order by rowid"),
+            (Rows{{"row1col1", "-", "-"}, {"row2col1", "row2col3", "-"}, {"-", "row3col3", "row3col9"},
+                  {"row4col1", "row4col2", "-"}, {"-", "row5col2", "-"}, {"-", "row6col2", "-"},
+                  {"row7col1", "-", "-"}}));
+
+  dm.ADOConnection2old.close();
+  open("calcfields_ace14.accdb",
+       "create table c(ID integer, FirstName text, LastName text, LastFirst text, City text,"
+       " LastFirstLen integer, Salary numeric, MonthlySalary numeric, IsRich boolean, AllNames text,"
+       " WeeklySalary text, SalaryTest numeric, BoolTest boolean, Popularity text, DecimalTest text,"
+       " FloatTest real, BigNumTest text);");
+  EXPECT_EQ(migrateAll("Table1", "c"), 4);
+  EXPECT_EQ(test::sqliteRows(newDb, "select LastFirst, LastFirstLen, MonthlySalary, IsRich, AllNames,"
+                                    " WeeklySalary, BigNumTest from c where ID = 1"),
+            (Rows{{"Wayne, Bruce", "12", "83333.3333", "1", "Wayne, Bruce=Wayne, Bruce",
+                   "19230.7692307692", "56505085819.424791296572280180"}}));
+
+  dm.ADOConnection2old.close();
+  open("extdate_ace17.accdb", "create table d(ID integer, Field1 text, DateExt text, DateNormal datetime,"
+                              " DateExtStr text, DateNormalCalc datetime);");
+  EXPECT_EQ(migrateAll("Table1", "d"), 9);
+  EXPECT_EQ(test::sqliteRows(newDb, "select ID, DateExt, DateNormalCalc = DateNormal from d"
+                                    " where ID in (1, 6, 8) order by ID"),
+            (Rows{{"1", "2020-06-17 00:00:00", "1"},
+                  {"6", "2021-06-14 22:45:12.3456789", "1"},
+                  {"8", "0100-06-14 12:45:00.1234567", "1"}}));
+}
+
+// An attachment or multi-value column holds only a key into hidden tables:
+// its values are never passed on as numbers, and carrying it over or
+// exporting it fails naming the column's kind. (types_ace14.accdb's Long
+// column E made one by its type byte.)
+TEST_F(AccessMigration, ComplexColumnsAreNamedInsteadOfMangled) {
+  const std::string path = test::copyTestData(dir, "access/types_ace14.accdb");
+  std::string bytes = test::readFile(path);
+  const size_t typeByte = 74 * 4096 + 87 + 4 * 25;  // Table1's definition, column E
+  ASSERT_EQ(bytes[typeByte], 0x04);
+  bytes[typeByte] = 0x12;
+  test::writeFile(path, bytes);
+  newDb = dir.file("new.db");
+  test::makeSqlite(newDb, "create table t(A text, E integer);");
+  TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, path);
+  TDataModule2::openSide(dm.ADOConnection1new, dm.ADODataSet1new, newDb);
+
+  std::vector<FieldInfo> fields = dm.ADOConnection2old.backend().tableFields("Table1");
+  ASSERT_EQ(fields.size(), 9u);
+  EXPECT_EQ(fields[4].name, "E");
+  EXPECT_EQ(fields[4].unreadable, "Access 附件或多值字段");
+  EXPECT_TRUE(fields[3].unreadable.empty());
+
+  MigrationRequest r;
+  r.oldTable = [] { return std::string("Table1"); };
+  r.newTable = [] { return std::string("t"); };
+  r.filter = kDefaultFilterText;
+  r.lines = {composeFieldMappingLine("Table1", "A", -1, "t", "A")};
+  ASSERT_TRUE(migrateTable(dm, r));
+  EXPECT_EQ(test::sqliteRows(newDb, "select count(*), count(E) from t"), (Rows{{"2", "0"}}));
+  r.lines.push_back(composeFieldMappingLine("Table1", "E", -1, "t", "E"));
+  try {
+    migrateTable(dm, r);
+    ADD_FAILURE() << "no error";
+  } catch (const std::exception& e) {
+    EXPECT_EQ(std::string(e.what()), "旧表字段“E”是 Access 附件或多值字段，本程序无法读取它的值，不能迁移");
+  }
+  EXPECT_EQ(test::sqliteRows(newDb, "select count(*) from t"), (Rows{{"2"}}));
+  try {
+    exportTable(dm.ADOConnection2old, "Table1", dir.file("t.TXT"));
+    ADD_FAILURE() << "no error";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find("字段“E”是 Access 附件或多值字段，本程序无法读取它的值，不能导出"),
+              std::string::npos) << e.what();
+  }
+}

@@ -123,8 +123,8 @@ TEST_F(Migration, CopiesEveryRowWithItsTypesAndLeavesTheComponentsAsSpecified) {
                     " from dst order by k"),
             (Rows{{"1", "张三", "first", "10", "1.5", "2020-01-02 03:04:05", "00FF", "integer",
                    "real", "blob"},
-                  // A null memo or long binary reads as empty; every other null stays null.
-                  {"2", "O'Brien", "", "<null>", "<null>", "<null>", "", "null", "null", "blob"},
+                  // Every null stays null, memo and long binary too.
+                  {"2", "O'Brien", "<null>", "<null>", "<null>", "<null>", "", "null", "null", "null"},
                   {"3", "一二三四五六七八九十", "", "-3", "-0.25", "1999-12-31", "", "integer",
                    "real", "blob"}}));
 }
@@ -235,7 +235,7 @@ TEST_F(Migration, TextIsCutByCharactersOnlyIntoTextFieldsOfDeclaredLength) {
   EXPECT_EQ(test::sqliteRows(newDb, "select * from c"),
             (Rows{{"一二三四五六七八", "abcde", "123456789", "八个字符正好八个", "😀😀😀😀",
                    "一二三四五六七八九十", "123456789", "<null>", "一二三", "😀😀"},
-                  {"abc", "", "<null>", "a", "a😀", "abc", "<null>", "<null>", "abc", "a😀"}}));
+                  {"abc", "<null>", "<null>", "a", "a😀", "abc", "<null>", "<null>", "abc", "a😀"}}));
 }
 
 TEST_F(Migration, MissingOldFieldFailsAtTheFirstRowWithItsName) {
@@ -287,6 +287,37 @@ TEST_F(Migration, DuplicateKeyAtRowKKeepsExactlyTheRowsBefore) {
   EXPECT_EQ(newRows("select count(*) from u"), (Rows{{"4"}}));
 }
 
+// Columns without a declared length read as memo or long binary; their
+// nulls arrive as nulls like every other, and a NOT NULL column refuses
+// them at that row, keeping the rows before.
+TEST_F(Migration, NullsArriveAsNullsOfEveryTypeAndANotNullColumnStopsAtThatRow) {
+  test::makeSqlite(oldDb, "create table nulls(id integer primary key, t text, c clob, v varchar, b blob,"
+                          " m memo, n integer);"
+                          "insert into nulls values(1, 'a', 'b', 'c', x'01', 'd', 1);"
+                          "insert into nulls values(2, null, null, null, null, null, null);"
+                          "insert into nulls values(3, '', '', '', x'', '', 0);");
+  test::makeSqlite(newDb, "create table open(id integer, t text, c clob, v varchar, b blob, m memo, n integer);"
+                          "create table strict(id integer, t text not null, b blob);");
+  const std::vector<std::string> cols = {"id", "t", "c", "v", "b", "m", "n"};
+  std::vector<std::string> lines;
+  for (const std::string& c : cols) lines.push_back(line(c, c, "nulls", "open"));
+  ASSERT_TRUE(migrate(lines, kDefaultFilterText, "nulls", "open"));
+  EXPECT_EQ(newRows("select id, typeof(t), typeof(c), typeof(v), typeof(b), typeof(m), typeof(n)"
+                    " from open order by id"),
+            (Rows{{"1", "text", "text", "text", "blob", "text", "integer"},
+                  {"2", "null", "null", "null", "null", "null", "null"},
+                  {"3", "text", "text", "text", "blob", "text", "integer"}}));
+
+  std::string e = errorOf([&] {
+    migrate({line("id", "id", "nulls", "strict"), line("t", "t", "nulls", "strict"),
+             line("b", "b", "nulls", "strict")},
+            kDefaultFilterText, "nulls", "strict");
+  });
+  EXPECT_EQ(e, "向新数据库“" + newDb + "”写入第 2 行时出错：NOT NULL constraint failed: strict.t");
+  EXPECT_EQ(newRows("select id, t, hex(b) from strict"), (Rows{{"1", "a", "01"}}));
+  EXPECT_EQ(progress.back(), 1);
+}
+
 TEST_F(Migration, ErrorAtTheFirstRowLeavesProgressUncalled) {
   test::makeSqlite(newDb, "create table nn(id integer not null);");
   std::string e = errorOf([&] { migrate({line("n", "id", "src", "nn")}, "where id = 2", "src", "nn"); });
@@ -326,6 +357,21 @@ TEST_F(Migration, QuotedNamesCannotInjectStatements) {
   EXPECT_EQ(newRows("select count(*) from dst"), (Rows{{"0"}}));
 }
 
+// Quotes of every kind and brackets in table and column names: the insert
+// keeps one marker per line, and every row arrives.
+TEST_F(Migration, NamesWithQuotesAndBracketsOfEveryKind) {
+  test::makeSqlite(oldDb, "create table \"o'ld`[\"\"]\"(\"it's\" text, \"a`b\" integer, \"[c]\" text, \"d\"\"e\" text);"
+                          "insert into \"o'ld`[\"\"]\" values('x', 1, 'y', 'z'), (null, 2, '', 'w');");
+  test::makeSqlite(newDb, "create table \"n'e`w\"(\"it's\" text, \"a`b\" integer, \"[c]\" text, \"d\"\"e\" text);");
+  const std::string oldTable = "o'ld`[\"]", newTable = "n'e`w";
+  std::vector<std::string> lines;
+  for (const char* f : {"it's", "a`b", "[c]", "d\"e"}) lines.push_back(line(f, f, oldTable, newTable));
+  ASSERT_TRUE(migrate(lines, kDefaultFilterText, oldTable, newTable));
+  EXPECT_EQ(dm.ADOCommand1.parameters().size(), 4u);
+  EXPECT_EQ(newRows("select * from \"n'e`w\" order by 2"),
+            (Rows{{"x", "1", "y", "z"}, {"<null>", "2", "", "w"}}));
+}
+
 // Old and new database are one SQLite file: the reader of the old rows is
 // open on the file the whole time the inserts go in.
 class SameFileMigration : public Migration {
@@ -349,8 +395,9 @@ TEST_F(SameFileMigration, LargeTableMigratesWithinOneFile) {
                       kDefaultFilterText, "big", "copy"));
   ASSERT_EQ(progress.size(), 300000u);
   EXPECT_EQ(progress.back(), 300000);
+  // Every seventh memo is null, and stays so.
   EXPECT_EQ(newRows("select count(*), sum(id), count(m) from copy"),
-            (Rows{{"300000", "45000150000", "300000"}}));
+            (Rows{{"300000", "45000150000", "257143"}}));
   EXPECT_EQ(newRows("select count(*) from big join copy using(id) where big.t = copy.t"),
             (Rows{{"300000"}}));
 }
