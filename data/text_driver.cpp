@@ -54,8 +54,23 @@ bool parseTextExport(const std::string& sql, TextExport* out) {
     if (p == 0) break;
   }
   if (from == std::string::npos) return false;
-  size_t close = sql.rfind("].", from);
-  if (close == std::string::npos || close < head.size()) return false;
+  // The folder ends with a path separator (or is empty) and the file name
+  // holds none, so "]." after the last separator ends the folder; the file
+  // name itself may hold "]." and "[".
+#ifdef _WIN32
+  const char* const separators = "\\:";
+#else
+  const char* const separators = "/";
+#endif
+  size_t close = std::string::npos;
+  const size_t sep = sql.find_last_of(separators, from - 1);
+  if (sep != std::string::npos && sep >= head.size()) {
+    if (sql.compare(sep + 1, 2, "].") == 0) close = sep + 1;
+  } else if (sql.compare(head.size(), 2, "].") == 0) {
+    close = head.size();
+  }
+  if (close == std::string::npos) close = sql.find("].", head.size());
+  if (close == std::string::npos || close >= from) return false;
   out->folder = sql.substr(head.size(), close - head.size());
   out->file = sql.substr(close + 2, from - close - 2);
   out->table = sql.substr(from + 6);
@@ -97,6 +112,9 @@ static void appendField(std::string& line, const Value& v) {
 void runTextExport(Backend& backend, const TextExport& job) {
   const std::string target = job.folder + job.file;
   std::unique_ptr<Cursor> cur = backend.readQuery("select * from " + job.table);
+  for (const FieldInfo& f : cur->fields())
+    if (!f.unreadable.empty())
+      throw Error("字段“" + f.name + "”是 " + f.unreadable + "，本程序无法读取它的值，不能导出");
   ReplacingFile file(target, "文件");
 
   std::string line;

@@ -115,6 +115,9 @@ std::vector<Binding> resolveBindings(const DataSet& rows,
       continue;
     }
     b.source = &rows.fieldByName(oldField);
+    if (!b.source->info().unreadable.empty())
+      throw Error("旧表字段“" + oldField + "”是 " + b.source->info().unreadable +
+                  "，本程序无法读取它的值，不能迁移");
     b.cutAt = cutLength(b.source->info(), destination[i]);
   }
   return bindings;

@@ -28,6 +28,21 @@ TEST(TextDriver, RecognisesTheStatement) {
   EXPECT_FALSE(parseTextExport("select * from t", &e));
 }
 
+// The folder ends at the "]." after its last separator: file names and
+// folders may both hold "]." and brackets.
+TEST(TextDriver, FileNamesHoldingBracketsSplitAfterTheFolder) {
+  TextExport e;
+  ASSERT_TRUE(parseTextExport("Select * Into [Text;Database=/tmp/x/].a].b.TXT From t", &e));
+  EXPECT_EQ(e.folder, "/tmp/x/");
+  EXPECT_EQ(e.file, "a].b.TXT");
+  ASSERT_TRUE(parseTextExport("Select * Into [Text;Database=/d/p].q [r]/].[x] 订单 ].TXT From t", &e));
+  EXPECT_EQ(e.folder, "/d/p].q [r]/");
+  EXPECT_EQ(e.file, "[x] 订单 ].TXT");
+  ASSERT_TRUE(parseTextExport("Select * Into [Text;Database=].a].b.TXT From t", &e));
+  EXPECT_EQ(e.folder, "");
+  EXPECT_EQ(e.file, "a].b.TXT");
+}
+
 TEST(TextDriver, WritesCsvOfEveryStorageClass) {
   test::TempDir dir;
   std::string db = dir.file("a.db");

@@ -97,6 +97,19 @@ TEST_F(Export, TableNamesHoldingFromAndQuotesExportWhole) {
   EXPECT_EQ(test::readFile(dir.file("q.TXT")), "\"y\"\r\n\"z\"\r\n");
 }
 
+TEST_F(Export, TheFileCarriesExactlyTheChosenName) {
+  const std::string folder = dir.file("d].e [f] 目录");
+  std::filesystem::create_directory(folder);
+  for (const char* name : {"a].b.TXT", "[x] 订单 ].b.TXT", "].TXT"}) {
+    exportTable(conn, "order details", folder + "/" + name);
+    EXPECT_EQ(test::readFile(folder + "/" + name), kExpectedCsv) << name;
+  }
+  std::vector<std::string> names;
+  for (auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"[x] 订单 ].b.TXT", "].TXT", "a].b.TXT"}));
+}
+
 TEST_F(Export, FailuresLeaveNoFileBehind) {
   EXPECT_THROW(exportTable(conn, "order details", dir.file("missing/out.TXT")), Error);
   EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));

@@ -142,6 +142,9 @@ std::string GridModel::originalText(int row, int column) const {
   if (pending_.append && row == pending_.row) return std::string();
   const std::vector<Value>* values = rowValues(row);
   if (!values || static_cast<size_t>(column) >= values->size()) return std::string();
+  // A column whose values the program cannot read says so in every cell.
+  const std::string& unreadable = field(column).unreadable;
+  if (!unreadable.empty()) return "（" + unreadable + "，无法显示）";
   return cellText((*values)[static_cast<size_t>(column)]);
 }
 
