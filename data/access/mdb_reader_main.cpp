@@ -27,6 +27,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -58,10 +59,13 @@ double secondsSince(const timespec& t) {
   return static_cast<double>(now.tv_sec - t.tv_sec) + (now.tv_nsec - t.tv_nsec) / 1e9;
 }
 
+// The backend's pipe: standard output until libmdb's log takes that over.
+int wire = 1;
+
 void flushOut() {
   size_t done = 0;
   while (done < out.size()) {
-    ssize_t n = write(1, out.data() + done, out.size() - done);
+    ssize_t n = write(wire, out.data() + done, out.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) _exit(3);  // the backend has gone
     done += static_cast<size_t>(n);
@@ -74,10 +78,11 @@ void maybeFlush() {
   if (out.size() >= (64u << 10)) flushOut();
 }
 
-// Tells the backend that a long scan is still moving.
-void heartbeat() {
+// Tells the backend that a long scan is still moving, and how far it got.
+void heartbeat(uint32_t page) {
   if (secondsSince(lastSent) < 0.5) return;
   putU8(out, kProgress);
+  putU32(out, page);
   flushOut();
 }
 
@@ -91,18 +96,22 @@ void heartbeat() {
 
 // --------------------------------------------------------- libmdb's stderr
 
-// libmdb reports trouble only on standard error and often carries on with a
-// partial result. Its output goes to a memory file that is checked after each
-// step; a complaint that means lost data ends the read.
+// libmdb reports trouble on standard error, and some of it on standard
+// output, and often carries on with a partial result. Both go to a memory
+// file that is checked after each step (a complaint that means lost data
+// ends the read); the messages to the backend go out on a copy of the
+// original standard output, where nothing of libmdb's can reach them.
 off_t logSeen = 0;
 
 void captureLibmdbLog() {
+  wire = fcntl(1, F_DUPFD_CLOEXEC, 3);
+  if (wire < 0) _exit(3);
   int fd = memfd_create("libmdb-log", MFD_CLOEXEC);
   if (fd < 0) fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    dup2(fd, 2);
-    close(fd);
-  }
+  if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0) _exit(3);
+  close(fd);
+  // Unbuffered, so that what libmdb prints is in the log when it is checked.
+  setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
 bool meansLostData(const std::string& line) {
@@ -405,7 +414,7 @@ class RowScanner {
 
   bool nextPage() {
     for (;;) {
-      heartbeat();
+      heartbeat(pageNo_);
       uint32_t next;
       if (!bruteForce_) {
         gint32 n = mdb_map_find_next(db_.mdb, t_->usage_map, static_cast<unsigned>(t_->map_sz), pageNo_);

@@ -9,7 +9,9 @@
 //                                    why its values cannot be read (or empty)
 //   'R' one value per field          a row (see ValueTag)
 //   'C' u64                          a row count (command "count")
-//   'P'                              still working (sent during long scans)
+//   'P' u32 page                     still working (sent during long scans);
+//                                    the page grows from one to the next, so a
+//                                    reader that repeats itself is stuck
 //   'E'                              done; the reader exits with status 0
 //   'X' u8 Failure, text detail      failed; the reader exits with status 2
 #ifndef VOVARIZE_DATA_ACCESS_MDB_WIRE_H

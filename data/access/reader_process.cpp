@@ -6,9 +6,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -82,6 +84,12 @@ std::string failureMessage(uint8_t code, const std::string& detail, const std::s
 ReaderProcess::ReaderProcess(const std::string& command, const std::string& file,
                              const std::vector<std::string>& args)
     : file_(file), timeoutMs_(silenceLimitMs()), buf_(64 << 10) {
+  // Decoded text takes at most three bytes for each byte the file stores
+  // it in; pages are at least 2048 bytes.
+  struct stat st;
+  const uint64_t size = ::stat(file.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  maxText_ = static_cast<size_t>(std::min<uint64_t>(3 * size, uint64_t{1} << 40)) + (64 << 10);
+  maxPage_ = size / 2048;
   const std::string reader = findReader();
   std::vector<std::string> words{reader, command, file};
   words.insert(words.end(), args.begin(), args.end());
@@ -198,6 +206,7 @@ uint64_t ReaderProcess::u64() {
 
 std::string ReaderProcess::text() {
   size_t n = u32();
+  if (n > maxText_) broken("读取程序发来的文本长度 " + std::to_string(n) + " 超出了文件所能容纳的");
   need(n);
   std::string s(buf_.data() + pos_, n);
   pos_ += n;
@@ -207,7 +216,14 @@ std::string ReaderProcess::text() {
 uint8_t ReaderProcess::next() {
   for (;;) {
     uint8_t tag = u8();
-    if (tag == mdbwire::kProgress) continue;
+    if (tag == mdbwire::kProgress) {
+      const int64_t page = u32();
+      // Alive but no further on: as stuck as a silent reader.
+      if (page <= lastPage_ || static_cast<uint64_t>(page) > maxPage_)
+        broken("读取程序一直没有进展，已被终止");
+      lastPage_ = page;
+      continue;
+    }
     if (tag == mdbwire::kFail) {
       uint8_t code = u8();
       std::string detail = text();
@@ -223,7 +239,10 @@ void ReaderProcess::expect(uint8_t tag) {
 }
 
 std::vector<FieldInfo> ReaderProcess::fields() {
-  std::vector<FieldInfo> list(u16());
+  // An Access table has at most 255 columns.
+  const uint16_t n = u16();
+  if (n > 4096) broken("读取程序发来的字段数 " + std::to_string(n) + " 不合理");
+  std::vector<FieldInfo> list(n);
   for (FieldInfo& f : list) {
     f.name = text();
     f.type = static_cast<FieldType>(u8());

@@ -1,7 +1,8 @@
 // One run of the Access reader process (vovarize-mdb-reader): started with
-// a command, read message by message, and watched. When the reader dies or
-// sends nothing for a few seconds it is killed and the read fails with a
-// message saying the file is damaged.
+// a command, read message by message, and watched. When the reader dies,
+// sends nothing for a few seconds, says it is still working without getting
+// any further, or announces a message longer than the file could hold, it
+// is killed and the read fails with a message saying the file is damaged.
 #ifndef VOVARIZE_DATA_ACCESS_READER_PROCESS_H
 #define VOVARIZE_DATA_ACCESS_READER_PROCESS_H
 
@@ -58,6 +59,10 @@ class ReaderProcess {
   pid_t pid_ = -1;
   int fd_ = -1;
   int timeoutMs_ = 5000;
+  // No text from a file can be longer, nor a scan reach a later page.
+  size_t maxText_ = 0;
+  uint64_t maxPage_ = 0;
+  int64_t lastPage_ = -1;
   std::vector<char> buf_;
   size_t pos_ = 0;
   size_t end_ = 0;

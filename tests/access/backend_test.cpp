@@ -330,3 +330,53 @@ TEST(AccessBackend, ASilentOrDyingReaderIsStopped) {
   }
   EXPECT_TRUE(test::noChildProcesses());
 }
+
+// libmdb dumps a table's damaged property block (here: each "KKD" block
+// signature overwritten) as hexadecimal text on standard output. That text
+// used to land in the reader's pipe and made every table of the file
+// unreadable; the properties play no part in the rows.
+TEST(AccessBackend, LibmdbsOwnOutputNeverReachesTheProgram) {
+  test::TempDir dir;
+  std::string bytes = test::readFile(nwind());
+  int blocks = 0;
+  for (size_t at = bytes.find(std::string("KKD\0", 4)); at != std::string::npos;
+       at = bytes.find(std::string("KKD\0", 4), at + 1), ++blocks)
+    bytes[at] = 'Z';
+  ASSERT_GT(blocks, 10);
+  const std::string damaged = dir.file("props.mdb");
+  test::writeFile(damaged, bytes);
+  auto good = openAccessBackend(nwind());
+  auto bad = openAccessBackend(damaged);
+  ASSERT_EQ(bad->tableNames(), good->tableNames());
+  for (const std::string& t : good->tableNames()) {
+    const std::string sql = "select * from [" + t + "]";
+    EXPECT_EQ(test::readAll(*bad, sql), test::readAll(*good, sql)) << t;
+  }
+}
+
+// A reader that says it is still working but gets no further, or one that
+// announces a text longer than the file could hold, is stopped at once,
+// like a silent one, and nothing of that size is allocated.
+TEST(AccessBackend, AReaderThatTalksWithoutProgressOrAnnouncesTooMuchIsStopped) {
+  test::TempDir dir;
+  // Far longer than the test runs: only the rules below can stop them.
+  test::ScopedEnv patient("VOVARIZE_MDB_TIMEOUT_MS", "600000");
+  const std::string reader = dir.file("reader");
+  makeScript(reader, "while :; do printf 'P\\007\\000\\000\\000'; sleep 0.05; done");
+  {
+    test::ScopedEnv use("VOVARIZE_MDB_READER", reader);
+    EXPECT_NE(openError(nwind()).find("一直没有进展"), std::string::npos) << openError(nwind());
+  }
+  // Pages beyond the end of the file are no progress either.
+  makeScript(reader, "printf 'P\\000\\000\\000\\001'; exec sleep 600");
+  {
+    test::ScopedEnv use("VOVARIZE_MDB_READER", reader);
+    EXPECT_NE(openError(nwind()).find("一直没有进展"), std::string::npos);
+  }
+  makeScript(reader, "printf 'T\\377\\377\\377\\177'; exec sleep 600");
+  {
+    test::ScopedEnv use("VOVARIZE_MDB_READER", reader);
+    EXPECT_NE(openError(nwind()).find("超出了文件所能容纳的"), std::string::npos) << openError(nwind());
+  }
+  EXPECT_TRUE(test::noChildProcesses());
+}
