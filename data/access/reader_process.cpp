@@ -17,6 +17,7 @@
 
 #include "data/access/mdb_wire.h"
 #include "data/error.h"
+#include "data/interrupt.h"
 
 extern char** environ;
 
@@ -143,6 +144,9 @@ void ReaderProcess::stop() {
 
 void ReaderProcess::broken(const std::string& why) {
   stop();
+  // Ctrl-C reaches the reader too (it shares the terminal's process group);
+  // its death is then the user's stop, not a damaged file.
+  if (interruptRequested()) throw Abort();
   throw Error("Access 文件" + quoted(file_) + "已损坏或无法识别，无法读取（" + why + "）");
 }
 
@@ -158,7 +162,14 @@ void ReaderProcess::need(size_t n) {
   while (end_ < n) {
     pollfd pfd{fd_, POLLIN, 0};
     int r = poll(&pfd, 1, timeoutMs_);
-    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && errno == EINTR) {
+      // Ctrl-C: the user stops the read, and the reader with it.
+      if (interruptRequested()) {
+        stop();
+        throw Abort();
+      }
+      continue;
+    }
     if (r == 0) broken("读取程序长时间没有响应，已被终止");
     ssize_t got = r < 0 ? -1 : read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -222,6 +233,7 @@ uint8_t ReaderProcess::next() {
       if (page <= lastPage_ || static_cast<uint64_t>(page) > maxPage_)
         broken("读取程序一直没有进展，已被终止");
       lastPage_ = page;
+      checkInterrupt();
       continue;
     }
     if (tag == mdbwire::kFail) {

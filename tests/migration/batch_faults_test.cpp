@@ -141,3 +141,27 @@ TEST_F(BatchFaults, AMappingListThatIsNoListIsRefused) {
   EXPECT_EQ(r.err, "列表文件“" + mapFile + "”的第 2 行太长（超过 64 KB），不是映射列表文件.\n");
   EXPECT_EQ(test::sqliteRows(newDb, "select count(*) from dst")[0][0], "0");
 }
+
+// A stop request while the Access reader is busy (here a stand-in that
+// sends the fields and then takes its time) ends the wait at once, not
+// after the reader's time-out, and is no damaged file.
+TEST_F(BatchFaults, ASignalWhileTheAccessReaderIsBusyStopsAtOnce) {
+  const std::string reader = dir.file("slow-reader");
+  test::writeFile(reader,
+                  "#!/bin/sh\n"
+                  "case \"$1\" in\n"
+                  "  tables) printf 'T\\001\\000\\000\\000tE';;\n"
+                  "  fields) printf 'F\\001\\000\\001\\000\\000\\000a\\003\\000\\000\\000\\000E';;\n"
+                  "  rows) printf 'F\\001\\000\\001\\000\\000\\000a\\003\\000\\000\\000\\000'; exec sleep 600;;\n"
+                  "esac\n");
+  ASSERT_EQ(chmod(reader.c_str(), 0755), 0);
+  const std::string target = full + "/t.TXT";
+  // The batch alone gets the signal, as from kill; it must end the reader.
+  test::CommandResult r = test::runShell(
+      "VOVARIZE_MDB_TIMEOUT_MS=600000 VOVARIZE_MDB_READER=" + q(reader) + " " + kBatch +
+      " --old " + q(test::testData("access/nwind.mdb")) + " --export t --to " + q(target) +
+      " & pid=$!; sleep 1; kill -TERM $pid; wait $pid; echo \"rc=$?\"");
+  EXPECT_EQ(r.out, "rc=1\n");
+  EXPECT_EQ(r.err, "导出已中断，没有写入文件“" + target + "”.\n");
+  EXPECT_TRUE(entries(full).empty());
+}

@@ -211,7 +211,7 @@ CommandResult runShell(const std::string& command) {
     return r;
   }
   close(errFd);
-  FILE* p = popen((command + " 2>" + shellQuote(errName)).c_str(), "r");
+  FILE* p = popen(("{ " + command + "\n} 2>" + shellQuote(errName)).c_str(), "r");
   if (!p) {
     ADD_FAILURE() << "cannot run " << command;
     unlink(errName);
