@@ -24,8 +24,9 @@ uint32_t FilePages::allocate() {
 }
 
 std::vector<std::string> accessWrittenFiles() {
-  return {"access/ASampleDatabase.accdb", "access/DateTestDatabase.mdb",
+  return {"access/ASampleDatabase.accdb", "access/DateTestDatabase.mdb", "access/calcfields_ace14.accdb",
           "access/compindex_ace14.accdb", "access/emoticons_ace14.accdb",
+          "access/extdate_ace17.accdb", "access/overflow_jet4.mdb",
           "access/fixed_numeric_jet4.mdb", "access/indexes_jet4.mdb",
           "access/indexprops_ace14.accdb", "access/indexprops_jet4.mdb",
           "access/types_ace14.accdb", "access/unicode_comp_jet4.mdb"};
