@@ -81,38 +81,31 @@ uint32_t IndexTree::descend(const std::string& x, std::vector<Step>* path, bool 
 }
 
 bool IndexTree::neighbourHasKey(uint32_t leafPage, size_t pos, std::string_view key) {
-  IndexPage* leaf = &load(leafPage);
+  // Cached pages stay where they are while others load.
+  const IndexPage& leaf = load(leafPage);
   if (pos > 0) {
-    if (hasKey(leaf->entry(pos - 1), key)) return true;
-  } else if (leaf->previous != 0) {
-    const uint32_t next = leaf->previous;
-    IndexPage& prev = load(next);
-    if (!prev.empty() && hasKey(prev.entry(prev.size() - 1), key)) return true;
-    leaf = &load(leafPage);
+    if (hasKey(leaf.entry(pos - 1), key)) return true;
+  } else if (leaf.previous != 0) {
+    const IndexPage& before = load(leaf.previous);
+    if (!before.empty() && hasKey(before.entry(before.size() - 1), key)) return true;
   }
-  if (pos < leaf->size()) return hasKey(leaf->entry(pos), key);
-  if (leaf->next != 0) {
-    IndexPage& next = load(leaf->next);
-    return !next.empty() && hasKey(next.entry(0), key);
-  }
-  return false;
+  if (pos < leaf.size()) return hasKey(leaf.entry(pos), key);
+  if (leaf.next == 0) return false;
+  const IndexPage& after = load(leaf.next);
+  return !after.empty() && hasKey(after.entry(0), key);
 }
 
 bool IndexTree::containsKey(std::string_view key) {
   const std::string x = indexSortPart(key, 0, 0);
   const uint32_t n = descend(x, nullptr, false);
-  IndexPage& leaf = load(n);
+  const IndexPage& leaf = load(n);
   const size_t pos = leaf.lowerBound(x);
-  bool found;
+  bool found = false;
   if (pos < leaf.size()) {
     found = hasKey(leaf.entry(pos), key);
-  } else {
-    const uint32_t next = leaf.next;
-    found = false;
-    if (next != 0) {
-      IndexPage& p = load(next);
-      found = !p.empty() && hasKey(p.entry(0), key);
-    }
+  } else if (leaf.next != 0) {
+    const IndexPage& after = load(leaf.next);
+    found = !after.empty() && hasKey(after.entry(0), key);
   }
   trim();
   return found;
@@ -130,10 +123,9 @@ bool IndexTree::insert(std::string_view key, uint32_t rowPage, uint8_t rowNumber
   if (pos < leaf.size() && leaf.entry(pos) == x)
     damaged(n, "该行已有索引条目");
   const bool fresh = !neighbourHasKey(n, pos, key);
-  IndexPage& target = load(n);
-  target.insert(pos, x);
+  leaf.insert(pos, x);
   touch(n);
-  if (!target.fits(pages_.pageSize())) split(path, n, pos);
+  if (!leaf.fits(pages_.pageSize())) split(path, n, pos);
   trim();
   return fresh;
 }
@@ -155,11 +147,10 @@ void IndexTree::split(std::vector<Step>& path, uint32_t n, size_t inserted) {
       splitRoot(inserted);
       return;
     }
-    IndexPage& p = load(n);
-    const size_t s = splitPoint(p, inserted);
-    const uint32_t q = pages_.allocate();
-    IndexPage& right = create(q, p.leaf());
     IndexPage& left = load(n);
+    const size_t s = splitPoint(left, inserted);
+    const uint32_t q = pages_.allocate();
+    IndexPage& right = create(q, left.leaf());
     left.moveTail(s, right);
     right.tail = left.tail;
     left.tail = 0;
@@ -171,7 +162,7 @@ void IndexTree::split(std::vector<Step>& path, uint32_t n, size_t inserted) {
       touch(right.next);
     }
     if (!left.fits(pageSize) || !right.fits(pageSize)) damaged(n, "索引条目过长，页面无法拆分");
-    const std::string separator = nodeEntry(load(n).last(), n);
+    const std::string separator = nodeEntry(left.last(), n);
     const Step up = path.back();
     path.pop_back();
     IndexPage& parent = load(up.page);
@@ -189,14 +180,12 @@ void IndexTree::split(std::vector<Step>& path, uint32_t n, size_t inserted) {
 }
 
 void IndexTree::splitRoot(size_t inserted) {
-  IndexPage& root = load(root_);
-  const size_t s = splitPoint(root, inserted);
+  IndexPage& top = load(root_);
+  const size_t s = splitPoint(top, inserted);
   const uint32_t a = pages_.allocate();
   const uint32_t b = pages_.allocate();
-  const bool leaf = load(root_).leaf();
-  IndexPage& left = create(a, leaf);
-  IndexPage& right = create(b, leaf);
-  IndexPage& top = load(root_);
+  IndexPage& left = create(a, top.leaf());
+  IndexPage& right = create(b, top.leaf());
   top.moveTail(s, right);
   top.moveTail(0, left);
   right.tail = top.tail;
