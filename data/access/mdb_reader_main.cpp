@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "data/access/format/catalog.h"
 #include "data/access/format/file_format.h"
 #include "data/access/format/long_value.h"
 #include "data/access/format/page.h"
@@ -150,6 +151,7 @@ struct Db {
   std::unique_ptr<fmt::PageFile> file;  // the pages, for rows and values
   bool jet3 = false;
   uint32_t pages = 0;
+  bool catalogRead = false;
 };
 
 Db openDb(const char* path) {
@@ -183,12 +185,20 @@ Db openDb(const char* path) {
   // with a password, which this reader cannot decrypt.
   if (db.mdb->f->jet_version >= MDB_VER_ACCDB_2007 && db.mdb->f->db_key != 0)
     fail(kEncrypted, "");
+  return db;
+}
+
+// libmdb's catalogue: every object with its properties. Reading the
+// properties of every object is most of a short read's work, so the rows of
+// one table go without it where they can (findTableQuickly).
+void readCatalog(Db& db) {
+  if (db.catalogRead) return;
   if (!mdb_read_catalog(db.mdb, MDB_TABLE)) {
     checkLibmdb();
     fail(kDamaged, "the catalogue cannot be read");
   }
   checkLibmdb();
-  return db;
+  db.catalogRead = true;
 }
 
 bool startsWithIgnoreCase(const char* s, const char* prefix) {
@@ -212,26 +222,6 @@ std::vector<MdbCatalogEntry*> userTables(const Db& db) {
     if (isUserTable(e)) list.push_back(e);
   }
   return list;
-}
-
-MdbTableDef* openTable(const Db& db, const std::string& name) {
-  MdbCatalogEntry* found = nullptr;
-  for (MdbCatalogEntry* e : userTables(db)) {
-    if (name == e->object_name) {
-      found = e;
-      break;
-    }
-    if (!found && vov::equalsIgnoreCase(name, e->object_name)) found = e;
-  }
-  if (!found) fail(kNoSuchTable, name);
-  MdbTableDef* t = mdb_read_table(found);
-  checkLibmdb();
-  if (!t) fail(kDamaged, "the definition of table " + name + " cannot be read");
-  mdb_read_columns(t);
-  checkLibmdb();
-  if (!t->columns || t->columns->len != t->num_cols)
-    fail(kDamaged, "the columns of table " + name + " cannot be read");
-  return t;
 }
 
 MdbColumn* column(MdbTableDef* t, unsigned i) {
@@ -500,14 +490,17 @@ class ValueReader {
   ValueReader(const Db& db, const RowScanner& rows)
       : db_(db), rows_(rows), text_{db.jet3, db.mdb->iconv_in} {}
 
-  void put(const Column& c, const fmt::FieldSpan& f) {
+  void put(const Column& c, const fmt::FieldSpan& f) { putValue(decode(c, f)); }
+
+  // The value of column `c` in the current row.
+  const vov::Value& decode(const Column& c, const fmt::FieldSpan& f) {
     if (c.stored == fmt::kColBool && !c.calculated) {  // kept in the null mask, never null
-      putU8(out, f.null ? kFalse : kTrue);
-      return;
+      value_ = vov::Value::fromBool(!f.null);
+      return value_;
     }
     if (f.null || !c.unreadable.empty()) {
-      putU8(out, kNull);
-      return;
+      value_ = vov::Value();
+      return value_;
     }
     const uint8_t* p = rows_.row() + f.start;
     size_t n = f.length;
@@ -519,12 +512,12 @@ class ValueReader {
     if (c.calculated && !fmt::calculatedResult(p, n, &p, &n))
       rows_.damaged("the value of calculated column " + c.name + " is damaged");
     if (c.calculated && n == 0) {
-      putU8(out, kNull);
-      return;
+      value_ = vov::Value();
+      return value_;
     }
     if (const char* why = fmt::decodeValue(text_, c.holds, c.scale, c.calculated, p, n, value_))
       rows_.damaged(std::string(why) + " (column " + c.name + ")");
-    putValue(value_);
+    return value_;
   }
 
  private:
@@ -534,6 +527,95 @@ class ValueReader {
   std::string long_;
   vov::Value value_;
 };
+
+// ------------------------------------------------------------- the table
+
+MdbCatalogEntry* newEntry(const Db& db, const std::string& name, uint32_t page) {
+  auto* entry = static_cast<MdbCatalogEntry*>(g_malloc0(sizeof(MdbCatalogEntry)));
+  entry->mdb = db.mdb;
+  std::memcpy(entry->object_name, name.data(), std::min<size_t>(name.size(), MDB_MAX_OBJ_NAME));
+  entry->object_type = MDB_TABLE;
+  entry->table_pg = page;
+  return entry;
+}
+
+MdbTableDef* readDefinition(MdbCatalogEntry* e, const std::string& name) {
+  MdbTableDef* t = mdb_read_table(e);
+  checkLibmdb();
+  if (!t) fail(kDamaged, "the definition of table " + name + " cannot be read");
+  mdb_read_columns(t);
+  checkLibmdb();
+  if (!t->columns || t->columns->len != t->num_cols)
+    fail(kDamaged, "the columns of table " + name + " cannot be read");
+  return t;
+}
+
+// The user table `name` found by reading the catalogue table (MSysObjects,
+// its definition on page 2) row by row, as every other table is read,
+// without the properties of every object that libmdb's catalogue parses:
+// they are most of a short read's work. Null when libmdb's catalogue must
+// decide: no such table, a catalogue this cannot read, or calculated
+// columns, whose result types are column properties.
+MdbCatalogEntry* findTableQuickly(Db& db, const std::string& name) {
+  try {
+    MdbTableDef* sys = readDefinition(newEntry(db, "MSysObjects", 2), "MSysObjects");
+    const std::vector<Column> cols = readColumns(db, sys);
+    int idCol = -1, nameCol = -1, typeCol = -1, flagsCol = -1;
+    for (size_t i = 0; i < cols.size(); ++i) {
+      if (cols[i].name == "Id") idCol = static_cast<int>(i);
+      else if (cols[i].name == "Name") nameCol = static_cast<int>(i);
+      else if (cols[i].name == "Type") typeCol = static_cast<int>(i);
+      else if (cols[i].name == "Flags") flagsCol = static_cast<int>(i);
+    }
+    if (idCol < 0 || nameCol < 0 || typeCol < 0 || flagsCol < 0) return nullptr;
+    RowScanner rows(db, sys, cols);
+    ValueReader values(db, rows);
+    std::string found;
+    uint32_t page = 0;
+    while (rows.next()) {
+      auto value = [&](int c) { return values.decode(cols[c], rows.fields()[c]); };
+      const vov::Value type = value(typeCol), objectName = value(nameCol);
+      if (type.kind() != vov::Value::Kind::Int || type.asInt() != 1 ||
+          objectName.kind() != vov::Value::Kind::Text)
+        continue;
+      const std::string& n = objectName.str();
+      const bool exact = n == name;
+      if (!exact && (!found.empty() || !vov::equalsIgnoreCase(n, name))) continue;
+      const vov::Value id = value(idCol), flags = value(flagsCol);
+      // The system tables, as libmdb tells them apart, and Access's own.
+      const uint32_t f = flags.kind() == vov::Value::Kind::Int ? static_cast<uint32_t>(flags.asInt()) : 0;
+      if ((f & 0x80000002u) || n.empty() || n[0] == '~' || startsWithIgnoreCase(n.c_str(), "msys") ||
+          id.kind() != vov::Value::Kind::Int)
+        continue;
+      found = n;
+      page = static_cast<uint32_t>(id.asInt()) & 0x00FFFFFF;
+      if (exact) break;
+    }
+    if (found.empty() || found.size() > MDB_MAX_OBJ_NAME) return nullptr;
+    if (!db.jet3) {
+      for (const fmt::Column& c : fmt::readTableDef(*db.file, page).columns)
+        if (c.calculated()) return nullptr;
+    }
+    return newEntry(db, found, page);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+MdbTableDef* openTable(Db& db, const std::string& name) {
+  MdbCatalogEntry* found = findTableQuickly(db, name);
+  if (!found) readCatalog(db);
+  for (MdbCatalogEntry* e : found ? std::vector<MdbCatalogEntry*>{} : userTables(db)) {
+    if (name == e->object_name) {
+      found = e;
+      break;
+    }
+    if (!found && vov::equalsIgnoreCase(name, e->object_name)) found = e;
+  }
+  if (!found) fail(kNoSuchTable, name);
+  return readDefinition(found, name);
+}
+
 
 // ---------------------------------------------------------------- commands
 
@@ -595,6 +677,7 @@ int main(int argc, char** argv) {
   try {
     Db db = openDb(argv[2]);
     if (cmd == "tables") {
+      readCatalog(db);
       rc = listTables(db);
     } else {
       MdbTableDef* t = openTable(db, argv[3]);
