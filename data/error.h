@@ -64,6 +64,15 @@ class FileError : public Error {
   explicit FileError(const std::string& message) : Error(message) { markPlaced(); }
 };
 
+// A commit whose outcome cannot be known: the connection was lost (the
+// server stopped answering, or the program was interrupted) after the
+// commit was sent, so the changes may or may not have been saved. The
+// message says so; nothing may claim either.
+class CommitUncertain : public Error {
+ public:
+  explicit CommitUncertain(const std::string& message) : Error(message) {}
+};
+
 // Raised when a selected entry is read from a list that has none, and by
 // other list index checks; the text follows the list class's own wording.
 class ListIndexError : public Error {

@@ -549,6 +549,17 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
     }
     try {
       newDb.commit();
+    } catch (const CommitUncertain& e) {
+      // Whether the rows before it were saved cannot be known; its message
+      // says so, in front of the first error.
+      try {
+        std::rethrow_exception(failure);
+      } catch (Error& first) {
+        first.reword(e.message() + "：" + first.message());
+      } catch (...) {
+        failure = std::make_exception_ptr(Error(e.message()));
+      }
+      std::rethrow_exception(failure);
     } catch (const Error& e) {
       undo(newDb, request, counter, counts);
       nothingKept("（提交此前的行时也出错：" + echo(e.message(), kEngineTextChars) + "）");
@@ -566,6 +577,10 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
   }
   try {
     newDb.commit();
+  } catch (CommitUncertain& e) {
+    // The rows may or may not be saved: its message says so.
+    placeFailure(e, Step::Commit, 0, std::string(), oldDb, newDb);
+    throw;
   } catch (Error& e) {
     placeFailure(e, Step::Commit, 0, std::string(), oldDb, newDb);
     undo(newDb, request, counter, counts);

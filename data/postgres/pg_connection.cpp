@@ -2,9 +2,8 @@
 // errors.
 #include "data/postgres/pg_connection.h"
 
-#include <poll.h>
+#include <sys/socket.h>
 
-#include <cerrno>
 #include <set>
 #include <utility>
 
@@ -55,21 +54,38 @@ static std::vector<std::string> secretsOf(const std::string& address) {
   return kept;
 }
 
+// What a lost connection says when the server stayed silent.
+static std::string silence(int seconds) {
+  return "服务器已有 " + std::to_string(seconds) + " 秒没有应答（服务器停止响应或网络中断）";
+}
+
+static const char kInterrupted[] = "等待服务器应答时被中断";
+
 std::shared_ptr<Conn> Conn::open(const std::string& address) {
   std::vector<std::string> secrets = secretsOf(address);
   // The address's own settings come after the defaults and win over them;
   // the encoding comes last because every text here is UTF-8.
-  const char* keys[] = {"connect_timeout", "fallback_application_name", "dbname", "client_encoding",
-                        nullptr};
-  const char* values[] = {"15", "vovarize", address.c_str(), "UTF8", nullptr};
-  PGconn* pg = PQconnectdbParams(keys, values, 1);
+  const char* keys[] = {"fallback_application_name", "dbname", "client_encoding", nullptr};
+  const char* values[] = {"vovarize", address.c_str(), "UTF8", nullptr};
+  PGconn* pg = PQconnectStartParams(keys, values, 1);
   if (!pg) throw Error("无法连接 PostgreSQL 服务器：内存不足");
   std::shared_ptr<Conn> conn(new Conn(pg, std::move(secrets)));
-  if (PQstatus(pg) != CONNECTION_OK) {
-    std::string why = conn->scrub(trimmed(PQerrorMessage(pg)));
-    throw Error("无法连接 PostgreSQL 服务器“" + withoutPassword(address) + "”：" + why);
+  auto refuse = [&](const std::string& why) {
+    throw Error("无法连接 PostgreSQL 服务器“" + withoutPassword(address) + "”：" + conn->scrub(why));
+  };
+  // libpq's own connect_timeout only holds in its blocking connect.
+  SocketWait w;
+  PostgresPollingStatusType st = PGRES_POLLING_WRITING;
+  while (st != PGRES_POLLING_OK) {
+    if (st == PGRES_POLLING_FAILED || PQstatus(pg) == CONNECTION_BAD)
+      refuse(trimmed(PQerrorMessage(pg)));
+    SocketWait::Outcome o = w.wait(PQsocket(pg), st == PGRES_POLLING_READING, st == PGRES_POLLING_WRITING);
+    if (o == SocketWait::kTimedOut) refuse(silence(w.timeoutSeconds()));
+    if (o == SocketWait::kInterrupted) refuse(kInterrupted);
+    st = PQconnectPoll(pg);
   }
   PQsetNoticeProcessor(pg, ignoreNotice, nullptr);
+  if (PQsetnonblocking(pg, 1) != 0) refuse(trimmed(PQerrorMessage(pg)));
   // Text results in the forms valueFromText reads.
   conn->exec(
       "set datestyle = 'ISO, YMD'; set intervalstyle = 'postgres'; "
@@ -79,6 +95,7 @@ std::shared_ptr<Conn> Conn::open(const std::string& address) {
 
 Conn::Conn(PGconn* pg, std::vector<std::string> secrets) : pg_(pg), secrets_(std::move(secrets)) {}
 
+// The socket is non-blocking, so saying goodbye never waits on the server.
 Conn::~Conn() { PQfinish(pg_); }
 
 void Conn::claim(ConnUser* user) {
@@ -95,6 +112,11 @@ bool Conn::inTransaction() const {
   return s == PQTRANS_INTRANS || s == PQTRANS_INERROR;
 }
 
+void Conn::checkAlive() {
+  if (!lostReason_.empty()) throw Error(lostReason_);
+  if (PQstatus(pg_) == CONNECTION_BAD) lostNow();
+}
+
 std::string Conn::scrub(std::string text) const {
   for (const std::string& secret : secrets_)
     for (size_t p = text.find(secret); p != std::string::npos; p = text.find(secret, p + 3))
@@ -103,6 +125,7 @@ std::string Conn::scrub(std::string text) const {
 }
 
 std::string Conn::message(const PGresult* r) const {
+  if (!r && !lostReason_.empty()) return lostReason_;
   std::string m;
   if (r) {
     if (const char* primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY)) {
@@ -122,18 +145,134 @@ std::string Conn::message(const PGresult* r) const {
   return scrub(m);
 }
 
+void Conn::fail(const PGresult* r) {
+  std::string m = message(r);
+  if (PQstatus(pg_) == CONNECTION_BAD && lostReason_.empty()) lostReason_ = m;
+  throw Error(m);
+}
+
+void Conn::lostNow() {
+  if (lostReason_.empty()) {
+    std::string why = trimmed(PQerrorMessage(pg_));
+    if (why.empty()) why = "服务器关闭了连接";
+    lostReason_ = kConnectionLost + scrub(why);
+  }
+  throw Error(lostReason_);
+}
+
+void Conn::abandon(const std::string& why) {
+  if (lostReason_.empty()) lostReason_ = kConnectionLost + why;
+  // The server, when it comes back, finds the connection closed and undoes
+  // the transaction it was in; libpq fails at once from here on.
+  shutdown(PQsocket(pg_), SHUT_RDWR);
+  throw Error(lostReason_);
+}
+
+void Conn::await(SocketWait& w, bool read, bool write) {
+  switch (w.wait(PQsocket(pg_), read, write)) {
+    case SocketWait::kReady: return;
+    case SocketWait::kTimedOut: abandon(silence(w.timeoutSeconds()));
+    case SocketWait::kInterrupted: abandon(kInterrupted);
+  }
+}
+
+void Conn::sent(int ok) {
+  if (ok == 1) return;
+  if (PQstatus(pg_) == CONNECTION_BAD) lostNow();
+  throw Error(scrub(trimmed(PQerrorMessage(pg_))));
+}
+
+Result Conn::nextResult() {
+  checkAlive();
+  SocketWait w;
+  for (;;) {
+    if (!PQisBusy(pg_)) {
+      Result r(PQgetResult(pg_));
+      // A server that ends the connection says why in its last result.
+      if (PQstatus(pg_) == CONNECTION_BAD && lostReason_.empty()) lostReason_ = message(r.get());
+      return r;
+    }
+    int f = PQflush(pg_);
+    if (f < 0) lostNow();
+    await(w, true, f == 1);
+    if (!PQconsumeInput(pg_) && PQisBusy(pg_)) lostNow();
+  }
+}
+
+void Conn::drain() {
+  while (Result r = nextResult()) {
+    ExecStatusType s = PQresultStatus(r.get());
+    if (s == PGRES_COPY_IN || s == PGRES_COPY_OUT || s == PGRES_COPY_BOTH) break;
+  }
+}
+
+void Conn::flushAll() {
+  checkAlive();
+  SocketWait w;
+  for (;;) {
+    int f = PQflush(pg_);
+    if (f == 0) return;
+    if (f < 0) lostNow();
+    await(w, true, true);
+    if (!PQconsumeInput(pg_)) lostNow();
+  }
+}
+
+void Conn::putCopyData(const char* data, size_t n) {
+  for (;;) {
+    int r = PQputCopyData(pg_, data, static_cast<int>(n));
+    if (r == 1) break;
+    if (r < 0) sent(r);
+    flushAll();
+  }
+  // Bytes the socket would not take stay in libpq's buffer, which would
+  // grow without bound while the server is behind.
+  int f = PQflush(pg_);
+  if (f < 0) lostNow();
+  if (f == 1) flushAll();
+}
+
 Result Conn::exec(const std::string& sql) {
-  Result r(PQexec(pg_, sql.c_str()));
+  checkAlive();
+  sent(PQsendQuery(pg_, sql.c_str()));
+  Result last, failure;
+  while (Result r = nextResult()) {
+    ExecStatusType s = PQresultStatus(r.get());
+    if (s == PGRES_COPY_IN || s == PGRES_COPY_OUT) return r;
+    if (s != PGRES_COMMAND_OK && s != PGRES_TUPLES_OK && s != PGRES_EMPTY_QUERY) {
+      if (!failure) failure = std::move(r);
+    } else {
+      last = std::move(r);
+    }
+  }
+  if (failure || !last) fail(failure.get());
+  return last;
+}
+
+// The one result of a command sent with the extended protocol.
+static Result single(Conn& c, ExecStatusType want) {
+  Result r = c.nextResult();
+  c.drain();
   ExecStatusType s = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-  if (s != PGRES_COMMAND_OK && s != PGRES_TUPLES_OK && s != PGRES_EMPTY_QUERY) fail(r.get());
+  if (s != want && !(want == PGRES_TUPLES_OK && s == PGRES_COMMAND_OK)) c.fail(r.get());
   return r;
 }
 
+Result Conn::prepare(const std::string& name, const std::string& sql) {
+  checkAlive();
+  sent(PQsendPrepare(pg_, name.c_str(), sql.c_str(), 0, nullptr));
+  single(*this, PGRES_COMMAND_OK);
+  sent(PQsendDescribePrepared(pg_, name.c_str()));
+  return single(*this, PGRES_COMMAND_OK);
+}
+
+void Conn::probe() {
+  checkAlive();
+  if (!PQconsumeInput(pg_)) lostNow();
+}
+
 Result Conn::run(const std::string& sql, const std::vector<Value>& params) {
-  Result prepared(PQprepare(pg_, "", sql.c_str(), 0, nullptr));
-  if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) fail(prepared.get());
-  Result desc(PQdescribePrepared(pg_, ""));
-  if (!desc || PQresultStatus(desc.get()) != PGRES_COMMAND_OK) fail(desc.get());
+  Result desc = prepare("", sql);
   const int n = PQnparams(desc.get());
   std::vector<std::string> texts(static_cast<size_t>(n));
   std::vector<const char*> values(static_cast<size_t>(n), nullptr);
@@ -152,10 +291,8 @@ Result Conn::run(const std::string& sql, const std::vector<Value>& params) {
       throw Error("文本中含有零字符（\\0），PostgreSQL 不能保存这样的文本");
     values[k] = texts[k].c_str();
   }
-  Result r(PQexecPrepared(pg_, "", n, values.data(), lengths.data(), formats.data(), 0));
-  ExecStatusType s = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-  if (s != PGRES_COMMAND_OK && s != PGRES_TUPLES_OK) fail(r.get());
-  return r;
+  sent(PQsendQueryPrepared(pg_, "", n, values.data(), lengths.data(), formats.data(), 0));
+  return single(*this, PGRES_TUPLES_OK);
 }
 
 void Conn::setPending(const void* owner, const StatementError& e) {
@@ -199,17 +336,6 @@ std::vector<FieldInfo> Conn::describeFields(const PGresult* d) {
     fields.push_back(fieldInfoFor(PQfname(d, i), PQftype(d, i), PQfmod(d, i), ai));
   }
   return fields;
-}
-
-void Conn::flushAll() {
-  for (;;) {
-    int f = PQflush(pg_);
-    if (f == 0) return;
-    if (f < 0) fail();
-    pollfd p{PQsocket(pg_), POLLIN | POLLOUT, 0};
-    if (poll(&p, 1, -1) < 0 && errno != EINTR) fail();
-    if ((p.revents & (POLLIN | POLLHUP | POLLERR)) && !PQconsumeInput(pg_)) fail();
-  }
 }
 
 }  // namespace vov::pg

@@ -41,13 +41,16 @@ class PgRowCheck : public RowCheck {
         bytea_(std::move(bytea)),
         checkKey_(checkKey),
         mode_(mode) {
-    name_ = conn_->nextStatementName();
-    Result p(PQprepare(conn_->pg(), name_.c_str(), sql.c_str(), 0, nullptr));
-    if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) conn_->fail(p.get());
+    name_ = conn_->nextName("vov_s");
+    conn_->prepare(name_, sql);
   }
 
   ~PgRowCheck() override {
-    if (!conn_->lost()) Result r(PQexec(conn_->pg(), ("deallocate " + name_).c_str()));
+    try {
+      if (!conn_->lost()) conn_->exec("deallocate " + name_);
+    } catch (const Error&) {
+      // The name dies with the session anyway.
+    }
   }
 
   std::string check(const std::vector<Value>& row) override {
@@ -68,8 +71,10 @@ class PgRowCheck : public RowCheck {
         return "文本中含有零字符（\\0），PostgreSQL 不能保存这样的文本";
       values[i] = texts_[i].c_str();
     }
-    Result r(PQexecPrepared(conn_->pg(), name_.c_str(), static_cast<int>(row.size()),
-                            values.data(), lengths.data(), formats.data(), 0));
+    conn_->sent(PQsendQueryPrepared(conn_->pg(), name_.c_str(), static_cast<int>(row.size()),
+                                    values.data(), lengths.data(), formats.data(), 0));
+    Result r = conn_->nextResult();
+    conn_->drain();
     ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (st != PGRES_TUPLES_OK) {
       if (conn_->lost()) conn_->fail(r.get());

@@ -2,7 +2,7 @@
 // statements and the grid's row access by primary key.
 #include "data/postgres/postgres_backend.h"
 
-#include <deque>
+#include <algorithm>
 
 #include "data/error.h"
 #include "data/postgres/pg_connection.h"
@@ -35,28 +35,28 @@ void readRow(const PGresult* r, int row, const std::vector<unsigned>& types, siz
   }
 }
 
-// Rows of one query in libpq's single-row mode. When another user needs
-// the connection before the last row is read, the rest is read into memory.
+// Rows of one query through a server-side cursor, fetched a window at a
+// time. Outside a transaction the cursor runs in a transaction of its own,
+// read-only for rows that are only read (the old rows of a migration, an
+// export), so that no function the statement calls can change the database.
+// The cursor is declared WITH HOLD: when another user needs the connection
+// before the last row is read, that transaction ends and the server keeps
+// the rest of the rows for the cursor.
 class PgCursor : public Cursor, public pg::ConnUser {
  public:
-  PgCursor(std::shared_ptr<Conn> conn, std::vector<FieldInfo> fields,
-           std::vector<unsigned> types, bool inTransaction)
+  PgCursor(std::shared_ptr<Conn> conn, std::vector<FieldInfo> fields, std::vector<unsigned> types,
+           std::string name, bool ownTransaction)
       : conn_(std::move(conn)),
         fields_(std::move(fields)),
         types_(std::move(types)),
-        inTransaction_(inTransaction) {}
+        name_(std::move(name)),
+        ownTransaction_(ownTransaction) {}
 
   ~PgCursor() override {
-    if (!streaming_) return;
-    // Stopping the query early would abort a transaction around it.
-    if (!inTransaction_) {
-      if (PGcancel* cancel = PQgetCancel(conn_->pg())) {
-        char buf[256];
-        PQcancel(cancel, buf, sizeof buf);
-        PQfreeCancel(cancel);
-      }
-    }
-    while (Result r{PQgetResult(conn_->pg())}) {
+    try {
+      close(false);
+    } catch (const std::exception&) {
+      // The cursor and its transaction end with the session at the latest.
     }
     conn_->yield(this);
   }
@@ -64,56 +64,75 @@ class PgCursor : public Cursor, public pg::ConnUser {
   const std::vector<FieldInfo>& fields() const override { return fields_; }
 
   bool next(std::vector<Value>& row) override {
-    if (!buffered_.empty()) {
-      row = std::move(buffered_.front());
-      buffered_.pop_front();
-      return true;
+    while (!window_ || pos_ >= PQntuples(window_.get())) {
+      if (done_) return false;
+      fetch();
     }
-    if (!failure_.empty()) {
-      std::string why = std::move(failure_);
-      failure_.clear();
-      throw Error(why);
-    }
-    if (!streaming_) return false;
-    std::string why;
-    if (readOne(row, &why)) return true;
-    if (!why.empty()) throw Error(why);
-    return false;
+    readRow(window_.get(), pos_++, types_, 0, row);
+    return true;
   }
 
   void release() noexcept override {
+    if (!ownTransaction_ || closed_) return;
+    ownTransaction_ = false;
     try {
-      std::vector<Value> row;
-      while (streaming_ && readOne(row, &failure_)) buffered_.push_back(std::move(row));
+      conn_->exec("commit");
     } catch (const std::exception& e) {
       failure_ = e.what();
-      streaming_ = false;
     }
   }
 
  private:
-  // One row, or false at the end (with `why` set on a failure).
-  bool readOne(std::vector<Value>& row, std::string* why) {
-    Result r(PQgetResult(conn_->pg()));
-    ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (st == PGRES_SINGLE_TUPLE) {
-      readRow(r.get(), 0, types_, 0, row);
-      return true;
+  void fetch() {
+    if (!failure_.empty()) {
+      done_ = true;
+      throw Error(failure_);
     }
-    if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) *why = conn_->message(r.get());
-    while (Result more{PQgetResult(conn_->pg())}) {
+    conn_->claim(this);
+    window_.reset();
+    pos_ = 0;
+    try {
+      window_ = conn_->exec("fetch forward " + std::to_string(count_) + " from " + name_);
+    } catch (const Error&) {
+      done_ = true;
+      close(false);
+      throw;
     }
-    streaming_ = false;
-    conn_->yield(this);
-    return false;
+    const int rows = PQntuples(window_.get());
+    if (rows < count_) {
+      done_ = true;
+      close(true);
+    }
+    // Windows of about a megabyte, whatever the width of the rows.
+    if (rows > 0) {
+      const size_t perRow = PQresultMemorySize(window_.get()) / static_cast<size_t>(rows) + 1;
+      count_ = static_cast<int>(std::clamp<size_t>((1u << 20) / perRow, 16, 8192));
+    }
+  }
+
+  // Ends the cursor and its own transaction, if any.
+  void close(bool atEnd) {
+    if (closed_) return;
+    closed_ = true;
+    if (conn_->lost()) return;
+    if (ownTransaction_) {
+      ownTransaction_ = false;
+      conn_->exec(atEnd ? "close " + name_ + "; commit" : "rollback");
+    } else {
+      conn_->exec("close " + name_);
+    }
   }
 
   std::shared_ptr<Conn> conn_;
   std::vector<FieldInfo> fields_;
   std::vector<unsigned> types_;
-  bool inTransaction_;
-  bool streaming_ = true;
-  std::deque<std::vector<Value>> buffered_;
+  std::string name_;
+  bool ownTransaction_;
+  bool done_ = false;
+  bool closed_ = false;
+  int count_ = 256;
+  Result window_;
+  int pos_ = 0;
   std::string failure_;
 };
 
@@ -153,10 +172,7 @@ std::vector<std::string> primaryKeyColumns(Conn& conn, const std::string& relati
 }
 
 std::vector<FieldInfo> describe(Conn& conn, const std::string& sql, std::vector<unsigned>* types) {
-  Result p(PQprepare(conn.pg(), "", sql.c_str(), 0, nullptr));
-  if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) conn.fail(p.get());
-  Result d(PQdescribePrepared(conn.pg(), ""));
-  if (!d || PQresultStatus(d.get()) != PGRES_COMMAND_OK) conn.fail(d.get());
+  Result d = conn.prepare("", sql);
   if (types) *types = columnTypes(d.get());
   return conn.describeFields(d.get());
 }
@@ -343,16 +359,40 @@ class PostgresBackend : public Backend {
     return fields;
   }
 
-  std::unique_ptr<Cursor> query(const std::string& sql) override {
+  std::unique_ptr<Cursor> query(const std::string& sql) override { return open(sql, false); }
+
+  // Outside a transaction the rows are read in a read-only one, so that no
+  // function the statement calls can change the database.
+  std::unique_ptr<Cursor> readQuery(const std::string& sql) override { return open(sql, true); }
+
+  std::unique_ptr<Cursor> open(const std::string& sql, bool readOnly) {
     conn_->claim(nullptr);
     std::vector<FieldInfo> fields;
     std::vector<unsigned> types;
     conn_->fenced([&] { fields = describe(*conn_, sql, &types); });
-    const bool inTransaction = conn_->inTransaction();
-    if (!PQsendQueryParams(conn_->pg(), sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
-        !PQsetSingleRowMode(conn_->pg()))
-      conn_->fail();
-    auto cursor = std::make_unique<PgCursor>(conn_, std::move(fields), std::move(types), inTransaction);
+    const bool own = !conn_->inTransaction();
+    const std::string name = conn_->nextName("vov_c");
+    // One statement only, as the description above already made sure: the
+    // extended protocol runs no second one.
+    const std::string declare = "declare " + name + " no scroll cursor with hold for " + sql;
+    auto run = [&] {
+      conn_->sent(PQsendQueryParams(conn_->pg(), declare.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+      Result r = conn_->nextResult();
+      conn_->drain();
+      if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) conn_->fail(r.get());
+    };
+    if (own) {
+      conn_->exec(readOnly ? "begin transaction read only" : "begin");
+      try {
+        run();
+      } catch (const Error&) {
+        if (!conn_->lost()) conn_->exec("rollback");
+        throw;
+      }
+    } else {
+      conn_->fenced(run);
+    }
+    auto cursor = std::make_unique<PgCursor>(conn_, std::move(fields), std::move(types), name, own);
     conn_->claim(cursor.get());
     return cursor;
   }
@@ -387,7 +427,16 @@ class PostgresBackend : public Backend {
 
   void commit() override {
     conn_->claim(nullptr);
-    Result r = conn_->exec("commit");
+    // A server that went away before the commit was sent saved nothing.
+    conn_->probe();
+    Result r;
+    try {
+      r = conn_->exec("commit");
+    } catch (const Error& e) {
+      if (!conn_->lost()) throw;
+      throw CommitUncertain("提交时" + std::string(e.what()) +
+                            "；无法确定服务器是否已保存本次的更改，请在服务器恢复后检查新表");
+    }
     // After an error the server answers a commit with a rollback.
     if (std::string(PQcmdStatus(r.get())) == "ROLLBACK") {
       try {
@@ -407,7 +456,15 @@ class PostgresBackend : public Backend {
     } catch (const StatementError&) {
       // Everything is being undone; the failure no longer matters.
     }
-    if (conn_->inTransaction()) conn_->exec("rollback");
+    // A lost connection's transaction is undone by the server.
+    if (!conn_->lost() && conn_->inTransaction()) conn_->exec("rollback");
+  }
+
+  // A transaction in which a statement failed outside any savepoint keeps
+  // none of its changes; nor does one whose connection is lost.
+  bool inTransaction() override {
+    return !conn_->lost() && PQtransactionStatus(conn_->pg()) != PQTRANS_INERROR &&
+           PQtransactionStatus(conn_->pg()) != PQTRANS_IDLE;
   }
 
   std::unique_ptr<TableBrowser> browse(const std::string& sql) override {
