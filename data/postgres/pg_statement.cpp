@@ -170,7 +170,6 @@ void PgStatement::decideMode() {
   mode_ = Mode::Pipeline;
   PlainInsert insert;
   if (!parsePlainInsert(text_, nParams_, &insert)) return;
-  std::vector<std::string> columns;
   bool copyable = false;
   conn_->fenced([&] {
     Result rel = conn_->run(
@@ -184,26 +183,15 @@ void PgStatement::decideMode() {
         " from pg_catalog.pg_class c where c.oid = pg_catalog.to_regclass($1::text)",
         {Value::fromText(insert.table)});
     if (PQntuples(rel.get()) != 1 || PQgetvalue(rel.get(), 0, 1)[0] != 't') return;
-    // COPY writes identity columns marked always and refuses generated
-    // ones, where an insert refuses both.
-    Result cols = conn_->run(
-        "select a.attname, a.attidentity = 'a' or a.attgenerated <> '' from pg_catalog.pg_attribute a"
-        " where a.attrelid = $1::oid and a.attnum > 0 and not a.attisdropped order by a.attnum",
-        {Value::fromText(PQgetvalue(rel.get(), 0, 0))});
-    std::vector<std::string> names;
-    std::vector<bool> refused;
-    for (int i = 0; i < PQntuples(cols.get()); ++i) {
-      names.emplace_back(PQgetvalue(cols.get(), i, 0));
-      refused.push_back(PQgetvalue(cols.get(), i, 1)[0] == 't');
-    }
+    // Identity and generated columns need no check: an insert naming them
+    // fails when it is prepared.
     if (insert.columns.empty()) {
-      if (static_cast<int>(names.size()) < nParams_) return;
-      for (int i = 0; i < nParams_; ++i) insert.columns.push_back(quoteIdent(names[static_cast<size_t>(i)]));
-    }
-    for (const std::string& written : insert.columns) {
-      const std::string name = identName(written);
-      for (size_t i = 0; i < names.size(); ++i)
-        if (names[i] == name && refused[i]) return;
+      Result cols = conn_->run(
+          "select a.attname from pg_catalog.pg_attribute a where a.attrelid = $1::oid"
+          " and a.attnum > 0 and not a.attisdropped order by a.attnum",
+          {Value::fromText(PQgetvalue(rel.get(), 0, 0))});
+      if (PQntuples(cols.get()) < nParams_) return;
+      for (int i = 0; i < nParams_; ++i) insert.columns.push_back(quoteIdent(PQgetvalue(cols.get(), i, 0)));
     }
     copyable = true;
   });
