@@ -10,10 +10,14 @@
 // - any other statement (an insert into a view or a table with rules, an
 //   update) keeps each run one statement, many in flight (pipeline mode).
 // When a batch fails, the transaction goes back to its savepoint and the
-// batch's runs go again one statement each, up to the first that fails: the
-// runs before it are kept, and the failure is raised with the server's
-// message for that one statement and the count of runs kept. The outcome is
-// that of one statement per run, executed one after another.
+// batch's runs go again one statement each (each under a savepoint of its
+// own), up to the first that fails: the runs before it are kept, and the
+// failure is raised with the server's message for that one statement and
+// the count of runs kept. When refused rows are set aside (RunPolicy), a
+// refused run is reported instead and the runs after it go on. The outcome
+// is that of one statement per run, executed one after another.
+// Updates that must find their row, and statements COPY cannot stand in for
+// when refused rows are set aside, go one run at a time.
 #ifndef VOVARIZE_DATA_POSTGRES_PG_STATEMENT_H
 #define VOVARIZE_DATA_POSTGRES_PG_STATEMENT_H
 

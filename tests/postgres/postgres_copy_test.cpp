@@ -399,3 +399,52 @@ TEST_F(PgCopyMigration, TheOldRowsAreOnlyRead) {
   EXPECT_TRUE(migrateTable(dm, req));
   EXPECT_EQ(count("news"), 21);
 }
+
+TEST_F(PgCopy, RefusedRowsSetAsideAsOneAtATimeWould) {
+  // The same rows into a table (COPY, batches replayed) and into a view
+  // over a twin table (one insert at a time): the same rows set aside, for
+  // the same reasons, and the same rows kept.
+  db.exec("create table direct(id int primary key, v int check (v >= 0), t varchar(4) not null);"
+          "create table twin(like direct including all);"
+          "create view twin_view as select * from twin");
+  const int n = 2 * pg::kBatchRuns + 500;
+  auto valuesOf = [&](int i) -> std::vector<Value> {
+    const int b = pg::kBatchRuns;
+    if (i == 1 || i == b + 1) return {integer(i), integer(-1), text("t")};       // check
+    if (i == 500 || i == b) return {integer(i), integer(i), Value()};             // not null
+    if (i == b - 1 || i == n) return {integer(i), integer(i), text("too long")};  // length
+    if (i == b + 2) return {integer(7), integer(i), text("t")};                   // duplicate key
+    if (i == 2 * b) return {integer(i), text("x"), text("t")};                    // no number
+    return {integer(i), integer(i), text("t")};
+  };
+  std::vector<std::vector<RefusedRun>> refused;
+  for (const char* target : {"direct", "twin_view"}) {
+    backend().begin();
+    std::unique_ptr<Statement> st =
+        backend().prepare(std::string("insert into ") + target + "(id, v, t) values(?, ?, ?)");
+    ASSERT_TRUE(st->setRunPolicy(RunPolicy{true, false}));
+    refused.emplace_back();
+    for (int i = 1; i <= n; ++i) {
+      st->execute(valuesOf(i));
+      for (RefusedRun& r : st->takeRefused()) refused.back().push_back(r);
+    }
+    st->finish();
+    for (RefusedRun& r : st->takeRefused()) refused.back().push_back(r);
+    EXPECT_EQ(st->runsInFlight(), 0);
+    backend().commit();
+  }
+  ASSERT_EQ(refused[0].size(), 8u);
+  ASSERT_EQ(refused[1].size(), refused[0].size());
+  for (size_t i = 0; i < refused[0].size(); ++i) {
+    EXPECT_EQ(refused[0][i].run, refused[1][i].run);
+    std::string twin = refused[1][i].message;
+    for (size_t at = twin.find("twin"); at != std::string::npos; at = twin.find("twin", at))
+      twin.replace(at, 4, "direct");
+    EXPECT_EQ(refused[0][i].message, twin);
+  }
+  EXPECT_EQ(refused[0].front().run, 0);
+  EXPECT_EQ(refused[0].back().run, n - 1);
+  EXPECT_EQ(count("direct"), n - 8);
+  EXPECT_EQ(db.rows("select count(*) from direct d join twin t using (id, v, t)")[0][0],
+            std::to_string(n - 8));
+}
