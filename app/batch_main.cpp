@@ -18,6 +18,7 @@
 #include "app/error_text.h"
 #include "data/data_module.h"
 #include "data/error.h"
+#include "data/error_context.h"
 #include "data/interrupt.h"
 #include "mapping/mapping_file.h"
 #include "mapping/mapping_line.h"
@@ -70,12 +71,12 @@ Options parseArguments(int argc, char** argv) {
     }
     bool isKnown = false;
     for (const char* k : known) isKnown = isKnown || arg == k;
-    if (!isKnown) throw UsageError{"不认识的参数“" + arg + "”"};
+    if (!isKnown) throw UsageError{"不认识的参数“" + echo(arg) + "”"};
     if (!inline_) {
-      if (i + 1 >= argc) throw UsageError{"参数“" + arg + "”后缺少值"};
+      if (i + 1 >= argc) throw UsageError{"参数“" + echo(arg) + "”后缺少值"};
       value = argv[++i];
     }
-    if (o.has(arg)) throw UsageError{"参数“" + arg + "”重复"};
+    if (o.has(arg)) throw UsageError{"参数“" + echo(arg) + "”重复"};
     o.values[arg] = value;
   }
   if (!o.has("--old")) throw UsageError{"缺少 --old"};

@@ -4,6 +4,7 @@
 #include "data/access/access_backend.h"
 #include "data/connection_string.h"
 #include "data/error.h"
+#include "data/error_context.h"
 #include "data/mariadb/mariadb_backend.h"
 #include "data/postgres/postgres_backend.h"
 #include "data/sqlite/sqlite_backend.h"
@@ -56,9 +57,9 @@ std::unique_ptr<Backend> openBackend(const std::string& connectionString) {
   if (source.empty()) throw Error("没有指定要打开的数据库");
   switch (detectEngine(source)) {
     case EngineKind::Missing:
-      throw Error("找不到数据库文件“" + source + "”");
+      throw Error("找不到数据库文件“" + echo(source, 4 * kEchoChars) + "”");
     case EngineKind::Unknown:
-      throw Error("“" + source + "”不是可以打开的数据库文件（支持 Access 和 SQLite 文件）");
+      throw Error("“" + echo(source, 4 * kEchoChars) + "”不是可以打开的数据库文件（支持 Access 和 SQLite 文件）");
     case EngineKind::Sqlite:
       return openSqliteBackend(source);
     case EngineKind::Access:

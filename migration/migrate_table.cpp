@@ -116,7 +116,7 @@ std::vector<Binding> resolveBindings(const DataSet& rows,
     }
     b.source = &rows.fieldByName(oldField);
     if (!b.source->info().unreadable.empty())
-      throw Error("旧表字段“" + oldField + "”是 " + b.source->info().unreadable +
+      throw Error("旧表字段“" + echo(oldField) + "”是 " + b.source->info().unreadable +
                   "，本程序无法读取它的值，不能迁移");
     b.cutAt = cutLength(b.source->info(), destination[i]);
   }
@@ -234,7 +234,7 @@ WritePlan planWrite(Connection& newDb, WriteMode mode, const std::string& table,
                           "（" + modeName(mode) + "）";
   if (!b.supportsWriteMode(mode)) throw Error("新数据库不支持" + how + "，只能追加行（append）");
   std::vector<std::string> key = b.primaryKey(table);
-  if (key.empty()) throw Error("新表“" + table + "”没有主键，无法" + how);
+  if (key.empty()) throw Error("新表“" + echo(table) + "”没有主键，无法" + how);
   for (const std::string& k : key) {
     size_t found = newFields.size();
     for (size_t i = 0; i < newFields.size() && found == newFields.size(); ++i)
@@ -242,7 +242,7 @@ WritePlan planWrite(Connection& newDb, WriteMode mode, const std::string& table,
     for (size_t i = 0; i < newFields.size() && found == newFields.size(); ++i)
       if (equalsIgnoreCase(newFields[i], k)) found = i;
     if (found == newFields.size())
-      throw Error("新表“" + table + "”的主键字段“" + k + "”不在对应的字段中，无法" + how);
+      throw Error("新表“" + echo(table) + "”的主键字段“" + echo(k) + "”不在对应的字段中，无法" + how);
     plan.write.key.push_back(found);
   }
   std::vector<std::string> markers;

@@ -15,6 +15,7 @@
 #include "data/access/mdb_wire.h"
 #include "data/access/reader_process.h"
 #include "data/error.h"
+#include "data/error_context.h"
 #include "data/simple_select.h"
 #include "data/text_util.h"
 
@@ -39,7 +40,7 @@ void skipBlanks(const std::string& s, size_t& i) {
 }
 
 [[noreturn]] void unsupported(const std::string& sql) {
-  throw Error("Access 文件只能这样查询：select * from 表名 [where 条件]；无法执行“" + sql + "”");
+  throw Error("Access 文件只能这样查询：select * from 表名 [where 条件]；无法执行“" + echo(sql) + "”");
 }
 
 struct Select {
@@ -57,7 +58,7 @@ Select parseSelect(const std::string& sql, const std::vector<std::string>& table
   if (!simple.rest.empty()) {
     size_t i = 0;
     if (!keyword(simple.rest, i, "where"))
-      throw Error("Access 文件的查询只支持 where 筛选条件，无法理解“" + simple.rest + "”");
+      throw Error("Access 文件的查询只支持 where 筛选条件，无法理解“" + echo(simple.rest) + "”");
     sel.condition = simple.rest.substr(i);
     if (sel.condition.find_first_not_of(" \t\r\n") == std::string::npos)
       throw Error("筛选条件有误：where 后面缺少条件");
@@ -378,7 +379,7 @@ std::unique_ptr<Statement> AccessBackend::prepare(const std::string& sql) {
   if (!startsWithInsert(sql)) readOnly();
   Insert insert;
   if (!parseInsert(sql, &insert))
-    throw Error("Access 文件只能这样追加行：insert into 表名(字段, …) values(?, …)；无法执行“" + sql + "”");
+    throw Error("Access 文件只能这样追加行：insert into 表名(字段, …) values(?, …)；无法执行“" + echo(sql) + "”");
   return std::make_unique<AccessInsert>(*this, std::move(insert));
 }
 

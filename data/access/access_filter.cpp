@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "data/error.h"
+#include "data/error_context.h"
 #include "data/text_util.h"
 
 namespace vov {
@@ -511,7 +512,7 @@ class Parser {
   }
 
   [[noreturn]] void unexpected() const {
-    if (at().type == Token::End) bad("条件不完整：“" + text_ + "”");
+    if (at().type == Token::End) bad("条件不完整：“" + echo(text_) + "”");
     std::string rest = text_.substr(at().pos, 30);
     bad("无法理解“" + rest + (text_.size() - at().pos > 30 ? "…" : "") + "”");
   }
@@ -674,7 +675,7 @@ class Parser {
           if (w == r) unexpected();
         std::string name = t.text;
         take();
-        if (isSymbol("(")) bad("不支持函数“" + name + "(…)”");
+        if (isSymbol("(")) bad("不支持函数“" + echo(name) + "(…)”");
         return field(name);
       }
       default:
@@ -684,7 +685,7 @@ class Parser {
 
   NodePtr number(const std::string& text) {
     NodePtr n = make(Node::Literal);
-    if (!parseNumber(text, &n->value)) bad("无法识别数字“" + text + "”");
+    if (!parseNumber(text, &n->value)) bad("无法识别数字“" + echo(text) + "”");
     take();
     return n;
   }
@@ -695,7 +696,7 @@ class Parser {
       if (fields_[i].name == name) found = static_cast<int>(i);
     for (size_t i = 0; i < fields_.size() && found < 0; ++i)
       if (equalsIgnoreCase(fields_[i].name, name)) found = static_cast<int>(i);
-    if (found < 0) bad("表中没有字段“" + name + "”（文本值要用引号括起来）");
+    if (found < 0) bad("表中没有字段“" + echo(name) + "”（文本值要用引号括起来）");
     NodePtr n = make(Node::Field);
     n->field = found;
     return n;

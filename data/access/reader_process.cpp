@@ -17,6 +17,7 @@
 
 #include "data/access/mdb_wire.h"
 #include "data/error.h"
+#include "data/error_context.h"
 #include "data/interrupt.h"
 
 extern char** environ;
@@ -50,7 +51,7 @@ int silenceLimitMs() {
   return ms > 0 ? ms : 5000;
 }
 
-std::string quoted(const std::string& s) { return "“" + s + "”"; }
+std::string quoted(const std::string& s) { return "“" + echo(s, 4 * kEchoChars) + "”"; }
 
 std::string failureMessage(uint8_t code, const std::string& detail, const std::string& file) {
   using namespace mdbwire;
