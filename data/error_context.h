@@ -29,8 +29,8 @@ std::string databaseLabel(Side side, const std::string& connectionString);
 
 // Says where an engine error happened (Error::place), and cuts an overlong
 // engine message: `before` + the database's label + `after` + "出错", so
-// place(e, Side::New, cs, "向", "插入第 3 行时") gives
-// "向新数据库“/d/new.db”插入第 3 行时出错：<engine's message>". A message that
+// placeEngineError(e, Side::New, cs, "向", "写入第 3 行时") gives
+// "向新数据库“/d/new.db”写入第 3 行时出错：<engine's message>". A message that
 // already names the file or address gets the label without it.
 void placeEngineError(Error& e, Side side, const std::string& connectionString,
                       const std::string& before, const std::string& after);

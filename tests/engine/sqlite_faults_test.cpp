@@ -112,12 +112,19 @@ TEST_F(ReadOnlyFolder, AWalFileWithItsLogLeftBehindIsReadWhole) {
   EXPECT_EQ(asNonRoot([&] { return readAll(db, "select a from t order by a"); }), "1;2;3;");
 }
 
-TEST(SqliteReadOnlyQuery, AStatementThatWouldWriteIsRefused) {
+// One old database with a table t of one row.
+class SqliteOld : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::makeSqlite(db, "create table t(a); insert into t values(1);");
+    c.setConnectionString(buildConnectionString(db));
+  }
   test::TempDir dir;
   std::string db = dir.file("old.db");
-  test::makeSqlite(db, "create table t(a); insert into t values(1);");
-  Connection c("ADOConnection2old");
-  c.setConnectionString(buildConnectionString(db));
+  Connection c{"ADOConnection2old"};
+};
+
+TEST_F(SqliteOld, AReadOnlyQueryThatWouldWriteIsRefused) {
   try {
     c.backend().readQuery("delete from t returning a");
     FAIL() << "a delete ran where only reading was asked for";
@@ -130,12 +137,7 @@ TEST(SqliteReadOnlyQuery, AStatementThatWouldWriteIsRefused) {
 
 // A stop asked for while one step of a read runs long (here a count over
 // a billion generated rows) ends that step, and the read with it.
-TEST(SqliteInterrupt, ALongReadStopsWhenAStopIsRequested) {
-  test::TempDir dir;
-  std::string db = dir.file("old.db");
-  test::makeSqlite(db, "create table t(a);");
-  Connection c("ADOConnection2old");
-  c.setConnectionString(buildConnectionString(db));
+TEST_F(SqliteOld, ALongReadStopsWhenAStopIsRequested) {
   std::unique_ptr<Cursor> cur = c.backend().readQuery(
       "with recursive n(x) as (select 1 union all select x + 1 from n where x < 1000000000)"
       " select count(*) from n");
