@@ -71,7 +71,13 @@ TEST_F(HostileFilters, SqliteRefusesThem) {
   test::makeSqlite(oldDb, "create table src(id integer); insert into src values(1), (2);");
   expectRefused(oldDb, oldDb);
   EXPECT_EQ(test::sqliteRows(oldDb, "select count(*) from src")[0][0], "2");
-  EXPECT_EQ(migrate(oldDb, "where id = 1;"), "(no error)");
+  const std::string where = "从老数据库“" + oldDb + "”读取老表的行时出错：筛选条件有误：";
+  EXPECT_EQ(migrate(oldDb, kHostile[0]), where + "分号后面不能再有语句（“drop table src;”）");
+  EXPECT_EQ(migrate(oldDb, kHostile[2]), where + "其中的“:p”是参数，没有可以代入的值");
+  EXPECT_EQ(migrate(oldDb, kHostile[3]), where + "其中的“?”是参数，没有可以代入的值");
+  // Semicolons, blanks and comments after the condition are nothing.
+  EXPECT_EQ(migrate(oldDb, "where id = 1; -- fine\n; /* also */"), "(no error)");
+  EXPECT_EQ(test::sqliteRows(newDb, "select count(*) from dst")[0][0], "1");
 }
 
 TEST_F(HostileFilters, AccessRefusesThem) {

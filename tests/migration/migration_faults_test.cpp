@@ -148,20 +148,6 @@ TEST_F(Faults, AnotherProgramWritingTheNewFileStopsAtTheFirstRow) {
   EXPECT_EQ(last, -1);
 }
 
-// A second statement would never run, and a parameter would silently be
-// null: both are refused before any row is read, and nothing is changed.
-TEST_F(Faults, FiltersWithASecondStatementOrAParameterAreRefused) {
-  makeFiles(10);
-  const std::string where = "从老数据库“" + oldDb + "”读取老表的行时出错：";
-  EXPECT_EQ(migrate("where id = 1; drop table src"),
-            where + "筛选条件有误：分号后面不能再有语句（“drop table src;”）");
-  EXPECT_EQ(migrate("where id = 1; -- fine\n; /* also */"), "(no error)");
-  EXPECT_EQ(migrate("where id = :p"), where + "筛选条件有误：其中的“:p”是参数，没有可以代入的值");
-  EXPECT_EQ(migrate("where id > ?"), where + "筛选条件有误：其中的“?”是参数，没有可以代入的值");
-  EXPECT_EQ(test::sqliteRows(oldDb, "select count(*) from src"), (Rows{{"10"}}));
-  EXPECT_EQ(newCount(), 1);
-}
-
 // A name of a megabyte, from a hand-made list, is echoed cut to a
 // readable length; the message keeps its spelled-out form.
 TEST_F(Faults, HugeNamesAreEchoedCut) {
