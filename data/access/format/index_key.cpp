@@ -1,4 +1,4 @@
-// Key encodings of index.h's column types.
+// Key encodings of the column types (index_key.h).
 //
 // Seen in Access-written entries of the test files: Byte, Long (both
 // directions), Date/Time (positive dates, in nwind.mdb, whose Jet 3 index

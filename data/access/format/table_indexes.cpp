@@ -30,8 +30,10 @@ std::vector<IndexDef> indexDefs(const TableDef& table) {
     const LogicalIndex* named = nullptr;
     for (const LogicalIndex& l : table.indexes) {
       if (l.realIndex != r.number) continue;
-      const bool better = !named || (l.kind == kIndexKindPrimaryKey && named->kind != kIndexKindPrimaryKey) ||
-                          (named->name.rfind(".", 0) == 0 && l.name.rfind(".", 0) != 0);
+      // Names starting with "." are those Access gives relationships' indexes.
+      const bool better =
+          !named || (l.kind == kIndexKindPrimaryKey && named->kind != kIndexKindPrimaryKey) ||
+          (named->name.rfind(".", 0) == 0 && l.name.rfind(".", 0) != 0);
       if (better) named = &l;
     }
     d.name = named ? named->name : "索引 " + std::to_string(r.number);

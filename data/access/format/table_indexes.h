@@ -2,12 +2,12 @@
 //
 // For each row the writer first asks prepare() for the row's keys: it
 // raises the row's error (a value that has no verified key, a NULL in an
-// index that requires values, a duplicate in a unique index) before
-// anything of the row is written. Once the row is placed, insert() adds
-// its entries. Two logical indexes that share one physical index share
-// one IndexDef. The stored count of an index is the number of distinct
-// keys it holds, as Access leaves it after compacting; an insert raises it
-// by one when its key is new.
+// index that requires values, a duplicate in a unique index, a foreign
+// key without its parent row) before anything of the row is written.
+// Once the row is placed, insert() adds its entries. Two logical indexes
+// that share one physical index share one IndexDef. The stored count of
+// an index is the number of distinct keys it holds, as Access leaves it
+// after compacting; an insert raises it by one when its key is new.
 #ifndef VOVARIZE_DATA_ACCESS_FORMAT_TABLE_INDEXES_H
 #define VOVARIZE_DATA_ACCESS_FORMAT_TABLE_INDEXES_H
 
