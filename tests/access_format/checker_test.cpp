@@ -105,6 +105,18 @@ TEST(Checker, CatchesEachKindOfDamage) {
   }
 }
 
+TEST(Checker, CatchesABrokenIndex) {
+  const std::string p = problemsAfter(
+      [](std::string& b, PageFile& f) {
+        const TableDef def = readTableDef(f, findTable(f, "Table1").definitionPage());
+        // The first entry of the primary key's only page: its key bytes.
+        for (const RealIndex& r : def.realIndexes)
+          for (uint32_t i = 0; i < 4; ++i) *at(b, r.firstPage, 0x1E0 + 1 + i) = 0x7E;
+      },
+      "access/indexes_jet4.mdb");
+  EXPECT_NE(p.find("索引"), std::string::npos) << p;
+}
+
 TEST(Checker, CatchesBrokenLongValues) {
   // MSysObjects' LvProp values live on LVAL pages of ASampleDatabase.
   const std::string p = problemsAfter([](std::string& b, PageFile&) {

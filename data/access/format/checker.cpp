@@ -5,6 +5,7 @@
 
 #include "data/access/format/bytes.h"
 #include "data/access/format/catalog.h"
+#include "data/access/format/index_check.h"
 #include "data/access/format/long_value.h"
 #include "data/access/format/row.h"
 #include "data/access/format/table_def.h"
@@ -171,6 +172,13 @@ class Checker {
     }
 
     checkRows(def, name, owned, lvMaps, hasLvMap);
+    if (!def.realIndexes.empty()) {
+      try {
+        checkTableIndexes(f_, def, entry.name);
+      } catch (const FormatError& e) {
+        problem(name + "的索引：" + e.what());
+      }
+    }
   }
 
   void checkRows(const TableDef& def, const std::string& name, const UsageMap& owned,
