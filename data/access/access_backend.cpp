@@ -332,6 +332,15 @@ class AccessInsert : public Statement {
 
   int parameterCount() const override { return static_cast<int>(insert_.columns.size()); }
 
+  // Refused rows are refused before any of their bytes is written, so
+  // skipping them needs no undo.
+  bool setRunPolicy(const RunPolicy& policy) override {
+    if (policy.requireChange) return false;
+    policy_ = policy;
+    return true;
+  }
+  std::vector<RefusedRun> takeRefused() override { return std::move(refused_); }
+
   void execute(const std::vector<Value>& params) override {
     const bool own = !backend_.inTransaction();
     try {
@@ -343,12 +352,18 @@ class AccessInsert : public Statement {
       for (size_t i = 0; i < positions_.size(); ++i) values_[positions_[i]] = &params[i];
       try {
         table.append(values_);
+      } catch (const access::RowRefused& e) {
+        if (!policy_.skipRefused) throw;
+        refused_.push_back(RefusedRun{runs_++, e.what()});
+        if (own) backend_.commit();
+        return;
       } catch (const access::FormatError& e) {
         // Part of the row may be on its pages: the copy is lost.
         backend_.session().markBroken(std::string("写入时发现文件结构有问题：") + e.what());
         throw;
       }
       ++done_;
+      ++runs_;
       if (own) backend_.commit();
     } catch (const Error& e) {
       if (own) backend_.rollback();
@@ -372,7 +387,10 @@ class AccessInsert : public Statement {
   Insert insert_;
   std::vector<size_t> positions_;  // in the table's columns, by parameter
   std::vector<const Value*> values_;
-  int64_t done_ = 0;
+  int64_t done_ = 0;  // runs that wrote their row
+  int64_t runs_ = 0;  // every run, refused ones too
+  RunPolicy policy_;
+  std::vector<RefusedRun> refused_;
 };
 
 std::unique_ptr<Statement> AccessBackend::prepare(const std::string& sql) {

@@ -2,6 +2,7 @@
 // mdb-count, the program's own reader and the checker.
 #include <gtest/gtest.h>
 
+#include "data/access/access_backend.h"
 #include "data/access/format/catalog.h"
 #include "data/access/format/table_def.h"
 #include "data/access/format/usage_map.h"
@@ -166,6 +167,39 @@ TEST(AccessAppend, DecimalAndMemoColumnsOfAnotherFile) {
   EXPECT_EQ(rows[2][2], "8");
   EXPECT_NE(appendRows(path, "test", {"col2"}, {{text("1234567890123456789")}}).find("精度"),
             std::string::npos);
+}
+
+}  // namespace
+}  // namespace vov::test
+
+namespace vov::test {
+namespace {
+
+// A job run that sets refused rows aside: the row is reported and the rows
+// around it go in.
+TEST(AccessAppend, RefusedRowsCanBeSetAsideWhileTheOthersGoIn) {
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/DateTestDatabase.mdb");
+  auto backend = openAccessBackend(path);
+  auto insert = backend->prepare("insert into [DateTest]([IDCol],[ShortTextCol]) values(?,?)");
+  ASSERT_TRUE(insert->setRunPolicy(RunPolicy{true, false}));
+  EXPECT_FALSE(backend->prepare("insert into [DateTest]([IDCol]) values(?)")->setRunPolicy(RunPolicy{false, true}));
+  backend->begin();
+  insert->execute({Value::fromInt(1), text("one")});
+  insert->execute({text("two"), text("two")});
+  insert->execute({Value::fromInt(3), text(std::string(300, 'x'))});
+  insert->execute({Value::fromInt(4), text("four")});
+  const std::vector<RefusedRun> refused = insert->takeRefused();
+  backend->commit();
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_EQ(refused[0].run, 1);
+  EXPECT_NE(refused[0].message.find("IDCol"), std::string::npos);
+  EXPECT_EQ(refused[1].run, 2);
+  const auto rows = exportRows(path, "DateTest");
+  ASSERT_EQ(rows.size(), 8u);
+  EXPECT_EQ(rows[6][5], "one");
+  EXPECT_EQ(rows[7][5], "four");
+  EXPECT_EQ(checkerProblems(path), "");
 }
 
 }  // namespace

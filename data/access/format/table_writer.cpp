@@ -187,6 +187,19 @@ void TableWriter::encode(const std::vector<const Value*>& values) {
 }
 
 void TableWriter::append(const std::vector<const Value*>& values) {
+  try {
+    prepare(values);
+  } catch (const FormatError&) {
+    throw;
+  } catch (const RowRefused&) {
+    throw;
+  } catch (const Error& e) {
+    throw RowRefused(e.what());
+  }
+  store();
+}
+
+void TableWriter::prepare(const std::vector<const Value*>& values) {
   encode(values);
   // Long values stay in the row while it has room; the largest leave first.
   std::vector<size_t> out;
@@ -217,8 +230,12 @@ void TableWriter::append(const std::vector<const Value*>& values) {
       throw Error("字段“" + c.name + "”没有存放长数据的页表，本程序不能把长值写入这个字段");
   }
   if (indexes_) indexes_->check(reinterpret_cast<const uint8_t*>(row_.data()), static_cast<uint32_t>(row_.size()));
+  out_ = std::move(out);
+}
 
-  // From here on the row goes in.
+// From here on the row goes in.
+void TableWriter::store() {
+  const std::vector<size_t>& out = out_;
   if (!out.empty()) {
     for (size_t i : out) storeLongValue(i, fields_[i].bytes, longData_[i]);
     composeRow(def_, fields_, file_.pageSize(), &row_);

@@ -51,6 +51,13 @@ class IndexHook {
   virtual void finish(TableDef& def) = 0;
 };
 
+// A row refused for its values (a value that cannot be stored, a duplicate
+// key): nothing of it was written, and later rows may still go in.
+class RowRefused : public Error {
+ public:
+  explicit RowRefused(const std::string& why) : Error(why) {}
+};
+
 class TableWriter {
  public:
   // Raises vov::Error, before anything is written, for a table this writer
@@ -64,8 +71,9 @@ class TableWriter {
   const std::string& name() const { return name_; }
 
   // One value per column of def().columns; null pointer or a null value:
-  // NULL (an AutoNumber column gets its next value). Raises vov::Error with
-  // the reason when the row cannot be stored; nothing of it is written.
+  // NULL (an AutoNumber column gets its next value). Raises RowRefused
+  // with the reason when the row cannot be stored (nothing of it is
+  // written), another Error when the file fails under it.
   void append(const std::vector<const Value*>& values);
   uint64_t appended() const { return appended_; }
 
@@ -81,6 +89,8 @@ class TableWriter {
   };
   [[noreturn]] void refuse(const Column& c, const std::string& why) const;
   void encode(const std::vector<const Value*>& values);
+  void prepare(const std::vector<const Value*>& values);
+  void store();
   RowPointer placeLongValueRow(LongValueColumn& lv, const std::string& bytes);
   void storeLongValue(size_t column, std::string& header, const std::string& data);
   RowPointer placeRow(const std::string& row);
@@ -98,6 +108,7 @@ class TableWriter {
   std::vector<FieldValue> fields_;
   std::vector<std::string> longData_;  // by column position: data kept out of the row
   std::string row_;
+  std::vector<size_t> out_;  // long values of the row that go to LVAL pages
   uint64_t appended_ = 0;
   std::mt19937_64 random_;
 };
