@@ -304,9 +304,14 @@ class AccessBackend : public Backend {
   }
 
   AccessWriteSession& session() {
-    if (!session_) session_ = std::make_unique<AccessWriteSession>(file_);
+    if (!session_) {
+      session_ = std::make_unique<AccessWriteSession>(file_);
+      ++sessions_;
+    }
     return *session_;
   }
+  // Counts sessions, so a statement knows when its table writer is gone.
+  uint64_t sessionNumber() const { return sessions_; }
   bool inTransaction() const { return inTransaction_; }
 
   std::unique_ptr<TableBrowser> browse(const std::string& sql) override {
@@ -321,6 +326,7 @@ class AccessBackend : public Backend {
   std::vector<std::string> tables_;  // as last listed, to read bare names
   bool inTransaction_ = false;
   std::unique_ptr<AccessWriteSession> session_;
+  uint64_t sessions_ = 0;
 };
 
 // One row per run of the migration's insert. The columns are resolved
@@ -344,7 +350,13 @@ class AccessInsert : public Statement {
   void execute(const std::vector<Value>& params) override {
     const bool own = !backend_.inTransaction();
     try {
-      access::TableWriter& table = backend_.session().table(insert_.table);
+      // The session lives until the commit; a new one brings a new writer.
+      AccessWriteSession& session = backend_.session();
+      if (backend_.sessionNumber() != session_) {
+        table_ = &session.table(insert_.table);
+        session_ = backend_.sessionNumber();
+      }
+      access::TableWriter& table = *table_;
       if (positions_.empty()) resolve(table.def());
       if (params.size() != positions_.size())
         throw Error("插入语句的参数个数与字段个数不符");
@@ -385,6 +397,8 @@ class AccessInsert : public Statement {
 
   AccessBackend& backend_;
   Insert insert_;
+  uint64_t session_ = 0;  // the backend's session table_ belongs to
+  access::TableWriter* table_ = nullptr;
   std::vector<size_t> positions_;  // in the table's columns, by parameter
   std::vector<const Value*> values_;
   int64_t done_ = 0;  // runs that wrote their row

@@ -114,12 +114,16 @@ bool composeRow(const TableDef& def, const std::vector<FieldValue>& fields, uint
   }
   const uint32_t fixedEnd = 2 + def.fixedSize();
   // Variable data by slot; a slot no column uses stays empty.
-  std::vector<const std::string*> bySlot(slots, nullptr);
+  // Reused from row to row: this runs once per row written.
+  thread_local std::vector<const std::string*> bySlot;
+  thread_local std::vector<uint16_t> starts;
+  thread_local std::string mask;
+  bySlot.assign(slots, nullptr);
   std::string& r = *row;
   r.assign(fixedEnd, '\0');
   put16(reinterpret_cast<uint8_t*>(&r[0]), static_cast<uint16_t>(columns));
   const uint32_t maskLen = (columns + 7) / 8;
-  std::string mask(maskLen, '\0');
+  mask.assign(maskLen, '\0');
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const Column& c = def.columns[i];
     const FieldValue& f = fields[i];
@@ -137,7 +141,7 @@ bool composeRow(const TableDef& def, const std::vector<FieldValue>& fields, uint
       bySlot[c.varIndex] = &f.bytes;
     }
   }
-  std::vector<uint16_t> starts(slots);
+  starts.resize(slots);
   for (uint32_t s = 0; s < slots; ++s) {
     starts[s] = static_cast<uint16_t>(r.size());
     if (bySlot[s]) r += *bySlot[s];

@@ -165,7 +165,8 @@ void TableWriter::encode(const std::vector<const Value*>& values) {
       continue;
     }
     if (!given) continue;  // Yes/No: No
-    std::string bytes;
+    // Encoded where the value stays, so the buffers are reused row after row.
+    std::string& bytes = c.longValue() ? longData_[i] : f.bytes;
     if (!encodeValue(c, *v, &bytes, &why)) {
       std::string shown = v->kind() == Value::Kind::Bytes ? "(" + std::to_string(v->str().size()) + " 字节)" : v->toText();
       if (shown.size() > 60) shown = shown.substr(0, 57) + "...";
@@ -173,16 +174,12 @@ void TableWriter::encode(const std::vector<const Value*>& values) {
     }
     if (c.type == kColBool) {
       f.yes = bytes[0] != 0;
+      bytes.clear();
       continue;
     }
     f.null = false;
-    if (c.longValue()) {
-      if (bytes.size() > longvalue::kLengthMask)
-        throw Error("字段“" + c.name + "”的值超过 1 GB，无法写入");
-      longData_[i] = std::move(bytes);
-      continue;
-    }
-    f.bytes = std::move(bytes);
+    if (c.longValue() && bytes.size() > longvalue::kLengthMask)
+      throw Error("字段“" + c.name + "”的值超过 1 GB，无法写入");
   }
 }
 
@@ -206,9 +203,10 @@ void TableWriter::prepare(const std::vector<const Value*>& values) {
   for (size_t i = 0; i < def_.columns.size(); ++i) {
     if (!def_.columns[i].longValue() || fields_[i].null) continue;
     const std::string& data = longData_[i];
-    if (data.size() <= kInlineLimit)
-      fields_[i].bytes = header(static_cast<uint32_t>(data.size()) | longvalue::kInline, {}) + data;
-    else {
+    if (data.size() <= kInlineLimit) {
+      fields_[i].bytes = header(static_cast<uint32_t>(data.size()) | longvalue::kInline, {});
+      fields_[i].bytes += data;
+    } else {
       fields_[i].bytes = header(0, {});
       out.push_back(i);
     }

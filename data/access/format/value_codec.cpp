@@ -229,10 +229,9 @@ bool parseGuid(const std::string& text, std::string* out) {
   return true;
 }
 
-std::string le(uint64_t v, int bytes) {
-  std::string s(static_cast<size_t>(bytes), '\0');
-  for (int i = 0; i < bytes; ++i) s[static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
-  return s;
+void putLe(std::string* out, uint64_t v, int bytes) {
+  out->resize(static_cast<size_t>(bytes));
+  for (int i = 0; i < bytes; ++i) (*out)[static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
 }
 
 const char* kNotANumber = "不是数字";
@@ -248,7 +247,9 @@ double dateToDays(const DateTime& d) {
 }
 
 bool encodeText(const std::string& utf8, bool compress, std::string* out, size_t* chars) {
-  std::u16string units;
+  // Reused: this runs for every text of every row.
+  thread_local std::u16string units;
+  units.clear();
   if (!utf16FromUtf8(utf8, &units)) return false;
   *chars = units.size();
   bool oneByte = compress && units.size() > 2;
@@ -307,7 +308,7 @@ bool encodeValue(const Column& c, const Value& v, std::string* out, std::string*
       const int64_t lo = c.type == kColByte ? 0 : bytes == 8 ? INT64_MIN : -(int64_t{1} << (8 * bytes - 1));
       const int64_t hi = c.type == kColByte ? 255 : bytes == 8 ? INT64_MAX : (int64_t{1} << (8 * bytes - 1)) - 1;
       if (i < lo || i > hi) return fail(kOutOfRange);
-      *out = le(static_cast<uint64_t>(i), bytes);
+      putLe(out, static_cast<uint64_t>(i), bytes);
       return true;
     }
     case kColMoney: {
@@ -317,7 +318,7 @@ bool encodeValue(const Column& c, const Value& v, std::string* out, std::string*
       if (!scaledMagnitude(d, 4, &m) || m > static_cast<unsigned __int128>(INT64_MAX))
         return fail(kOutOfRange);
       const int64_t s = d.negative ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
-      *out = le(static_cast<uint64_t>(s), 8);
+      putLe(out, static_cast<uint64_t>(s), 8);
       return true;
     }
     case kColFloat:
@@ -329,11 +330,11 @@ bool encodeValue(const Column& c, const Value& v, std::string* out, std::string*
         const float f = static_cast<float>(r);
         uint32_t bits;
         std::memcpy(&bits, &f, 4);
-        *out = le(bits, 4);
+        putLe(out, bits, 4);
       } else {
         uint64_t bits;
         std::memcpy(&bits, &r, 8);
-        *out = le(bits, 8);
+        putLe(out, bits, 8);
       }
       return true;
     }
@@ -350,7 +351,7 @@ bool encodeValue(const Column& c, const Value& v, std::string* out, std::string*
       }
       uint64_t bits;
       std::memcpy(&bits, &r, 8);
-      *out = le(bits, 8);
+      putLe(out, bits, 8);
       return true;
     }
     case kColExtDate: {
@@ -392,10 +393,11 @@ bool encodeValue(const Column& c, const Value& v, std::string* out, std::string*
     }
     case kColText:
     case kColMemo: {
-      std::string text;
-      if (!textOf(v, &text)) return fail("二进制数据不能写入文本列");
+      std::string converted;
+      if (k != Value::Kind::Text && !textOf(v, &converted)) return fail("二进制数据不能写入文本列");
       size_t chars = 0;
-      if (!encodeText(text, c.type == kColText && c.compressed(), out, &chars))
+      if (!encodeText(k == Value::Kind::Text ? v.str() : converted,
+                      c.type == kColText && c.compressed(), out, &chars))
         return fail("不是有效的 UTF-8 文本");
       if (c.type == kColText && chars > c.length / 2u)
         return fail("有 " + std::to_string(chars) + " 个字符，超过该列的长度 " +
