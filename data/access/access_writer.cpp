@@ -160,6 +160,13 @@ access::TableWriter& AccessWriteSession::table(const std::string& name) {
 
 void AccessWriteSession::commit() {
   if (!open_) return;
+  // Nothing written (every row refused): the file stays as it is, no .bak.
+  uint64_t rows = 0;
+  for (auto& [name, t] : tables_) rows += t->appended();
+  if (rows == 0 && broken_.empty()) {
+    discard();
+    return;
+  }
   try {
     if (!broken_.empty()) throw Error(broken_);
     for (auto& [name, t] : tables_) t->finish();

@@ -204,3 +204,29 @@ TEST(AccessAppend, RefusedRowsCanBeSetAsideWhileTheOthersGoIn) {
 
 }  // namespace
 }  // namespace vov::test
+
+namespace vov::test {
+namespace {
+
+TEST(AccessAppend, AutoNumbersContinueAcrossSessionsAndAGivenValueIsRefused) {
+  for (const char* file : {"access/bench_jet4.mdb", "access/bench_ace14.accdb"}) {
+    SCOPED_TRACE(file);
+    TempDir dir;
+    const std::string path = copyTestData(dir, file);
+    ASSERT_EQ(appendRows(path, "订单明细", {"客户代码"}, {{text("a")}, {text("b")}, {text("c")}}), "");
+    ASSERT_EQ(appendRows(path, "订单明细", {"客户代码", "编号"}, {{text("d"), Value()}, {text("e"), Value()}}), "");
+    const std::string error = appendRows(path, "订单明细", {"客户代码", "编号"}, {{text("f"), Value::fromInt(99)}});
+    EXPECT_NE(error.find("自动编号"), std::string::npos) << error;
+    EXPECT_NE(error.find("编号"), std::string::npos) << error;
+    const auto rows = exportRows(path, "订单明细");
+    ASSERT_EQ(rows.size(), 5u);
+    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], std::to_string(i + 1));
+    EXPECT_EQ(rows[4][1], "e");
+    access::PageFile f(path, false);
+    EXPECT_EQ(access::readTableDef(f, access::findTable(f, "订单明细").definitionPage()).lastAutoNumber, 5u);
+    EXPECT_EQ(checkerProblems(path), "");
+  }
+}
+
+}  // namespace
+}  // namespace vov::test

@@ -151,3 +151,22 @@ TEST(AccessWriteSafety, AKillDuringTheAppendLeavesTheOriginalUntouched) {
 
 }  // namespace
 }  // namespace vov::test
+
+namespace vov::test {
+namespace {
+
+// Calculated fields hold what Access computes: such a table is refused
+// before anything is written, naming the field.
+TEST(AccessWriteSafety, TablesWithCalculatedFieldsAreRefusedByName) {
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/calcfields_ace14.accdb");
+  const std::string before = readFile(path);
+  const std::string error = appendRows(path, "Table1", {"FirstName"}, {{Value::fromText("Clark")}});
+  EXPECT_NE(error.find("计算字段"), std::string::npos) << error;
+  EXPECT_NE(error.find("LastFirst"), std::string::npos) << error;
+  EXPECT_EQ(readFile(path), before);
+  EXPECT_EQ(folder(dir), std::vector<std::string>{"calcfields_ace14.accdb"});
+}
+
+}  // namespace
+}  // namespace vov::test
