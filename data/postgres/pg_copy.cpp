@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "data/postgres/pg_text.h"
 
@@ -162,7 +163,7 @@ void put64(std::string& out, uint64_t v) {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // -?[0-9]+ within [lo, hi].
-bool readInteger(const std::string& t, int64_t lo, int64_t hi, int64_t* v) {
+bool readInteger(std::string_view t, int64_t lo, int64_t hi, int64_t* v) {
   const char* b = t.data();
   const char* e = b + t.size();
   if (b == e || (*b != '-' && !isDigit(*b)) || (*b == '-' && (t.size() < 2 || !isDigit(b[1]))))
@@ -179,7 +180,7 @@ struct Numeral {
   int exponent = 0;
 };
 
-bool readNumeral(const std::string& t, Numeral* n) {
+bool readNumeral(std::string_view t, Numeral* n) {
   size_t i = 0;
   if (i < t.size() && t[i] == '-') {
     n->negative = true;
@@ -211,7 +212,7 @@ bool readNumeral(const std::string& t, Numeral* n) {
 }
 
 // numeric's binary form: base-10000 digits around the decimal point.
-bool numericBinary(const std::string& t, std::string& out) {
+bool numericBinary(std::string_view t, std::string& out) {
   if (t == "NaN") {
     put16(out, 0);
     put16(out, 0);
@@ -252,7 +253,7 @@ bool numericBinary(const std::string& t, std::string& out) {
 }
 
 template <class F>
-bool readFloat(const std::string& t, F* v) {
+bool readFloat(std::string_view t, F* v) {
   if (t == "NaN" || t == "Infinity" || t == "-Infinity") {
     *v = t == "NaN" ? std::numeric_limits<F>::quiet_NaN()
                     : (t[0] == '-' ? -1 : 1) * std::numeric_limits<F>::infinity();
@@ -280,7 +281,7 @@ int64_t daysFromCivil(int y, int m, int d) {
 // Days from 1970-01-01 to the server's day 0, 2000-01-01.
 constexpr int64_t kServerEpochDays = 10957;
 
-int fixedDigits(const std::string& t, size_t at, size_t n) {
+int fixedDigits(std::string_view t, size_t at, size_t n) {
   int v = 0;
   for (size_t k = 0; k < n; ++k) {
     if (at + k >= t.size() || !isDigit(t[at + k])) return -1;
@@ -297,7 +298,7 @@ bool validDate(int y, int m, int d) {
 }
 
 // "yyyy-mm-dd" at the start of `t`: days from the server's day 0.
-bool readDate(const std::string& t, int64_t* days) {
+bool readDate(std::string_view t, int64_t* days) {
   if (t.size() < 10 || t[4] != '-' || t[7] != '-') return false;
   const int y = fixedDigits(t, 0, 4), m = fixedDigits(t, 5, 2), d = fixedDigits(t, 8, 2);
   if (!validDate(y, m, d)) return false;
@@ -306,7 +307,7 @@ bool readDate(const std::string& t, int64_t* days) {
 }
 
 // "hh:mm:ss" with up to six fraction digits, from `at` to the end.
-bool readClock(const std::string& t, size_t at, int64_t* micros) {
+bool readClock(std::string_view t, size_t at, int64_t* micros) {
   if (t.size() < at + 8 || t[at + 2] != ':' || t[at + 5] != ':') return false;
   const int h = fixedDigits(t, at, 2), mi = fixedDigits(t, at + 3, 2), s = fixedDigits(t, at + 6, 2);
   if (h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59) return false;
@@ -326,7 +327,7 @@ bool readClock(const std::string& t, size_t at, int64_t* micros) {
 }
 
 // "yyyy-mm-dd" or "yyyy-mm-dd hh:mm:ss[.ffffff]".
-bool readTimestamp(const std::string& t, int64_t* days, int64_t* micros) {
+bool readTimestamp(std::string_view t, int64_t* days, int64_t* micros) {
   if (!readDate(t, days)) return false;
   *micros = 0;
   if (t.size() == 10) return true;
@@ -341,7 +342,7 @@ int hexValue(char c) {
 }
 
 // 8-4-4-4-12 hex digits, optionally in braces.
-bool readUuid(const std::string& t, std::string& out) {
+bool readUuid(std::string_view t, std::string& out) {
   size_t i = 0, end = t.size();
   if (end == 38 && t.front() == '{' && t.back() == '}') {
     i = 1;
@@ -396,18 +397,17 @@ void CopyRows::appendBinaryHeader(std::string& out) {
 
 void CopyRows::appendBinaryTrailer(std::string& out) { put16(out, 0xFFFF); }
 
-bool CopyRows::appendBinary(const std::vector<Value>& row, std::string& out) {
+bool CopyRows::appendBinary(const std::vector<Value>& row, const SentValue* sent, std::string& out) {
   const size_t mark = out.size();
   put16(out, static_cast<uint16_t>(types_.size()));
   for (size_t c = 0; c < types_.size(); ++c) {
-    const Value& v = c < row.size() ? row[c] : Value();
-    if (v.isNull()) {
+    if (!sent[c].data) {
       put32(out, 0xFFFFFFFF);
       continue;
     }
     const size_t lengthAt = out.size();
     put32(out, 0);
-    if (!binaryValue(c, v, out)) {
+    if (!binaryValue(c, row[c], std::string_view(sent[c].data, sent[c].size), out)) {
       out.resize(mark);
       return false;
     }
@@ -417,11 +417,11 @@ bool CopyRows::appendBinary(const std::vector<Value>& row, std::string& out) {
   return true;
 }
 
-bool CopyRows::binaryValue(size_t column, const Value& v, std::string& out) {
+bool CopyRows::binaryValue(size_t column, const Value& v, std::string_view t, std::string& out) {
   const unsigned type = types_[column];
   // A bytea parameter takes Bytes as they are; so does the column.
   if (type == kBytea && v.kind() == Value::Kind::Bytes) {
-    out += v.str();
+    out += t;
     return true;
   }
   // The common kinds straight, as the text route below would read them.
@@ -456,9 +456,6 @@ bool CopyRows::binaryValue(size_t column, const Value& v, std::string& out) {
     default:
       break;
   }
-  scratch_.clear();
-  if (!appendParamText(v, scratch_)) return false;
-  const std::string& t = scratch_;
   switch (type) {
     case kText:
     case kVarchar:
@@ -540,28 +537,24 @@ bool CopyRows::binaryValue(size_t column, const Value& v, std::string& out) {
   }
 }
 
-bool CopyRows::appendText(const std::vector<Value>& row, std::string& out) {
-  const size_t mark = out.size();
+void CopyRows::appendText(const std::vector<Value>& row, const SentValue* sent, std::string& out) {
+  static const char hex[] = "0123456789abcdef";
   for (size_t c = 0; c < types_.size(); ++c) {
     if (c) out += '\t';
-    const Value& v = c < row.size() ? row[c] : Value();
-    if (v.isNull()) {
+    if (!sent[c].data) {
       out += "\\N";
       continue;
     }
-    scratch_.clear();
-    if (types_[c] == kBytea && v.kind() == Value::Kind::Bytes) {
-      static const char hex[] = "0123456789abcdef";
-      scratch_ += "\\x";
-      for (unsigned char b : v.str()) {
-        scratch_ += hex[b >> 4];
-        scratch_ += hex[b & 15];
+    const std::string_view t(sent[c].data, sent[c].size);
+    if (types_[c] == kBytea && row[c].kind() == Value::Kind::Bytes) {
+      out += "\\\\x";
+      for (unsigned char b : t) {
+        out += hex[b >> 4];
+        out += hex[b & 15];
       }
-    } else if (!appendParamText(v, scratch_)) {
-      out.resize(mark);
-      return false;
+      continue;
     }
-    for (char ch : scratch_) {
+    for (char ch : t) {
       switch (ch) {
         case '\\': out += "\\\\"; break;
         case '\n': out += "\\n"; break;
@@ -572,7 +565,6 @@ bool CopyRows::appendText(const std::vector<Value>& row, std::string& out) {
     }
   }
   out += '\n';
-  return true;
 }
 
 }  // namespace vov::pg

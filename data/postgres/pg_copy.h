@@ -13,6 +13,7 @@
 #define VOVARIZE_DATA_POSTGRES_PG_COPY_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/value.h"
@@ -32,6 +33,13 @@ bool parsePlainInsert(const std::string& sql, int params, PlainInsert* out);
 // ones made single), an unquoted one in lower case as the server folds it.
 std::string identName(const std::string& written);
 
+// One value of a row as the insert sends it: its text, or for Bytes into a
+// bytea column the bytes themselves; `data` null for NULL.
+struct SentValue {
+  const char* data;
+  size_t size;
+};
+
 // Builds COPY data for columns of the given types (type numbers, as the
 // server describes the insert's parameters).
 class CopyRows {
@@ -44,19 +52,18 @@ class CopyRows {
   static void appendBinaryHeader(std::string& out);
   static void appendBinaryTrailer(std::string& out);
 
-  // Appends one row in the binary form; false, with nothing appended, when
-  // a value has none (see above).
-  bool appendBinary(const std::vector<Value>& row, std::string& out);
-  // Appends one row in the text form; false, with nothing appended, when a
-  // value cannot travel as text (text holding a zero byte).
-  bool appendText(const std::vector<Value>& row, std::string& out);
+  // Appends one row, `row` the values and `sent` what the insert would
+  // send for each, in the binary form; false, with nothing appended, when a
+  // value has none (see above).
+  bool appendBinary(const std::vector<Value>& row, const SentValue* sent, std::string& out);
+  // The same in the text form, which every value that can be sent has.
+  void appendText(const std::vector<Value>& row, const SentValue* sent, std::string& out);
 
  private:
-  bool binaryValue(size_t column, const Value& v, std::string& out);
+  bool binaryValue(size_t column, const Value& v, std::string_view sent, std::string& out);
 
   std::vector<unsigned> types_;
   bool binaryTypes_ = true;
-  std::string scratch_;
 };
 
 }  // namespace vov::pg

@@ -55,6 +55,7 @@ class PgStatement : public Statement, public ConnUser {
   bool encodeRun(const std::vector<Value>& params);
   void dropLastRun();
   void bindRun(int run);
+  const SentValue* sentOf(int run);
   void runAlone();
   void runFenced(int64_t run, const std::vector<Value>& params);
   void refuseOrFail(int64_t run, const std::string& message, bool refusable);
@@ -102,6 +103,7 @@ class PgStatement : public Statement, public ConnUser {
   std::vector<const char*> values_;
   std::vector<int> lengths_, formats_;
   std::string copyBuf_;  // COPY data not yet handed to libpq
+  std::vector<SentValue> sent_;
 };
 
 PgStatement::PgStatement(std::shared_ptr<Conn> conn, const std::string& sql)
@@ -249,7 +251,7 @@ void PgStatement::queue(int64_t run, const std::vector<Value>& params) {
         broken(e.what());
       }
     }
-  } else if (mode_ == Mode::CopyBinary && !copyRows_->appendBinary(params, copyBuf_)) {
+  } else if (mode_ == Mode::CopyBinary && !copyRows_->appendBinary(params, sentOf(batchRuns_ - 1), copyBuf_)) {
     // This row has no binary form: the runs before it go as they are, and
     // it and the rest of this statement's runs go in the text form.
     dropLastRun();
@@ -263,7 +265,7 @@ void PgStatement::queue(int64_t run, const std::vector<Value>& params) {
     queue(run, params);
     return;
   } else if (mode_ == Mode::CopyText) {
-    copyRows_->appendText(params, copyBuf_);
+    copyRows_->appendText(params, sentOf(batchRuns_ - 1), copyBuf_);
   }
   if (copying_ && copyBuf_.size() >= kCopyChunk) {
     try {
@@ -317,6 +319,17 @@ void PgStatement::dropLastRun() {
       break;
     }
   slots_.resize(first);
+}
+
+// The values of one run of the batch as the insert sends them, for COPY
+// (valid until the next run is added).
+const SentValue* PgStatement::sentOf(int run) {
+  const Slot* s = slots_.data() + static_cast<size_t>(run) * static_cast<size_t>(nParams_);
+  sent_.resize(static_cast<size_t>(nParams_));
+  for (size_t k = 0; k < sent_.size(); ++k)
+    sent_[k] = {s[k].length < 0 ? nullptr : arena_.data() + s[k].offset,
+                static_cast<size_t>(s[k].length < 0 ? 0 : s[k].length)};
+  return sent_.data();
 }
 
 // Points libpq's parameter arrays at the values of one run of the batch.
