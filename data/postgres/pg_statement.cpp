@@ -56,6 +56,7 @@ class PgStatement : public Statement, public ConnUser {
   void dropLastRun();
   void bindRun(int run);
   const SentValue* sentOf(int run);
+  Result runOne();
   void runAlone();
   void runFenced(int64_t run, const std::vector<Value>& params);
   void refuseOrFail(int64_t run, const std::string& message, bool refusable);
@@ -343,7 +344,9 @@ void PgStatement::bindRun(int run) {
   }
 }
 
-void PgStatement::runAlone() {
+// Runs the batch's one run on its own and returns its result; a failure to
+// talk to the server is raised with the count of runs kept.
+Result PgStatement::runOne() {
   bindRun(0);
   Result r;
   try {
@@ -356,6 +359,11 @@ void PgStatement::runAlone() {
     throw StatementError(e.what(), runs_);
   }
   clearBatch();
+  return r;
+}
+
+void PgStatement::runAlone() {
+  Result r = runOne();
   ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
   if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
     throw StatementError(conn_->message(r.get()), runs_);
@@ -379,8 +387,6 @@ void PgStatement::runFenced(int64_t run, const std::vector<Value>& params) {
     refuseOrFail(run, kZeroByte, true);
     return;
   }
-  bindRun(0);
-  Result r;
   try {
     // A generic plan would check an update's values only on a row it finds;
     // custom plans check them always, as an insert does, so that what is
@@ -388,15 +394,11 @@ void PgStatement::runFenced(int64_t run, const std::vector<Value>& params) {
     conn_->exec(policy_.requireChange
                     ? "savepoint vov_row; set local plan_cache_mode = force_custom_plan"
                     : "savepoint vov_row");
-    conn_->sent(PQsendQueryPrepared(pg(), name_.c_str(), nParams_, values_.data(), lengths_.data(),
-                                    formats_.data(), 0));
-    r = conn_->nextResult();
-    conn_->drain();
   } catch (const Error& e) {
     clearBatch();
     throw StatementError(e.what(), runs_);
   }
-  clearBatch();
+  Result r = runOne();
   ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
   const bool ok = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
   const bool changed = ok && std::string(PQcmdTuples(r.get())) != "0";

@@ -1,14 +1,14 @@
 #include "tests/postgres/pg_own_server.h"
 
 #include <dirent.h>
-#include <gtest/gtest.h>
-#include <libpq-fe.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "tests/support/pg_test_server.h"
 
 namespace vov::test {
 
@@ -52,24 +52,7 @@ OwnPgServer::~OwnPgServer() {
 }
 
 std::vector<std::vector<std::string>> OwnPgServer::exec(const std::string& sql) const {
-  std::vector<std::vector<std::string>> rows;
-  PGconn* c = PQconnectdb(address_.c_str());
-  if (PQstatus(c) != CONNECTION_OK) {
-    ADD_FAILURE() << "cannot connect to the test's own server: " << PQerrorMessage(c);
-    PQfinish(c);
-    return rows;
-  }
-  PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
-  PGresult* r = PQexec(c, sql.c_str());
-  ExecStatusType st = PQresultStatus(r);
-  if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) ADD_FAILURE() << sql << ": " << PQresultErrorMessage(r);
-  for (int i = 0; st == PGRES_TUPLES_OK && i < PQntuples(r); ++i) {
-    rows.emplace_back();
-    for (int j = 0; j < PQnfields(r); ++j) rows.back().push_back(PQgetisnull(r, i, j) ? "<null>" : PQgetvalue(r, i, j));
-  }
-  PQclear(r);
-  PQfinish(c);
-  return rows;
+  return runSql(address_, sql);
 }
 
 void OwnPgServer::signalAll(int sig) const {

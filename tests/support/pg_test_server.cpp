@@ -21,14 +21,11 @@ std::string testServerAddress() {
   return address;
 }
 
-namespace {
-
-// Runs SQL on `address`; returns the rows, or records a test failure.
-std::vector<std::vector<std::string>> runOn(const std::string& address, const std::string& sql) {
+std::vector<std::vector<std::string>> runSql(const std::string& address, const std::string& sql) {
   std::vector<std::vector<std::string>> rows;
   PGconn* c = PQconnectdb(address.c_str());
   if (PQstatus(c) != CONNECTION_OK) {
-    ADD_FAILURE() << "cannot connect to the test server: " << PQerrorMessage(c);
+    ADD_FAILURE() << "cannot connect to the PostgreSQL server of the test: " << PQerrorMessage(c);
     PQfinish(c);
     return rows;
   }
@@ -50,8 +47,6 @@ std::vector<std::vector<std::string>> runOn(const std::string& address, const st
   return rows;
 }
 
-}  // namespace
-
 PgDatabase::PgDatabase() {
   static std::atomic<int> counter{0};
   const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -62,15 +57,15 @@ PgDatabase::PgDatabase() {
   const size_t at = server.find(marker);
   if (at == std::string::npos) throw std::runtime_error("unexpected test server address");
   address_ = server.substr(0, at) + "/" + name_ + "?" + server.substr(at + marker.size());
-  runOn(server, "create database " + name_);
+  runSql(server, "create database " + name_);
 }
 
-PgDatabase::~PgDatabase() { runOn(testServerAddress(), "drop database if exists " + name_ + " with (force)"); }
+PgDatabase::~PgDatabase() { runSql(testServerAddress(), "drop database if exists " + name_ + " with (force)"); }
 
-void PgDatabase::exec(const std::string& sql) const { runOn(address_, sql); }
+void PgDatabase::exec(const std::string& sql) const { runSql(address_, sql); }
 
 std::vector<std::vector<std::string>> PgDatabase::rows(const std::string& sql) const {
-  return runOn(address_, sql);
+  return runSql(address_, sql);
 }
 
 }  // namespace vov::test

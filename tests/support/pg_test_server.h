@@ -14,6 +14,11 @@ namespace vov::test {
 // Throws when no test server runs (the test was not started by ctest).
 std::string testServerAddress();
 
+// Runs SQL (several statements allowed) on `address` and returns the rows,
+// each value in the server's text form ("<null>" for null); a failure fails
+// the test.
+std::vector<std::vector<std::string>> runSql(const std::string& address, const std::string& sql);
+
 // A fresh, empty database on the test server, dropped with everything in it
 // when the object goes. Each test takes its own, so tests run side by side.
 class PgDatabase {
