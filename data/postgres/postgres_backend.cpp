@@ -115,6 +115,7 @@ class PgCursor : public Cursor, public pg::ConnUser {
     if (closed_) return;
     closed_ = true;
     if (conn_->lost()) return;
+    conn_->claim(this);
     if (ownTransaction_) {
       ownTransaction_ = false;
       conn_->exec(atEnd ? "close " + name_ + "; commit" : "rollback");

@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
+#include "data/postgres/pg_copy.h"
 #include "data/postgres/pg_text.h"
 
 using namespace vov;
@@ -107,4 +109,32 @@ TEST(PgValues, ParameterTextForms) {
   EXPECT_EQ(text(Value::fromDateTime(dt)), "2001-02-03 04:05:06.5");
   std::string s;
   EXPECT_FALSE(appendParamText(Value::fromText(std::string("a\0b", 3)), s));
+}
+
+// Only a plain insert of one row of parameters may travel as COPY: anything
+// more (returning rows, conflicts, expressions, several rows) must stay an
+// insert.
+TEST(PgCopyStatements, OnlyPlainInsertsOfParameters) {
+  PlainInsert p;
+  ASSERT_TRUE(parsePlainInsert("insert into \"新 表\"(\"a\"\"b\",c) values($1,$2)", 2, &p));
+  EXPECT_EQ(p.table, "\"新 表\"");
+  EXPECT_EQ(p.columns, (std::vector<std::string>{"\"a\"\"b\"", "c"}));
+  ASSERT_TRUE(parsePlainInsert(" INSERT  INTO s.t\n VALUES ( $1 , $2 ) ; ", 2, &p));
+  EXPECT_EQ(p.table, "s.t");
+  EXPECT_TRUE(p.columns.empty());
+  const std::pair<const char*, int> others[] = {
+      {"insert into t(a) values($1) returning id", 1},
+      {"insert into t(a) values($1) on conflict do nothing", 1},
+      {"insert into t(a, b) values($1, $2 + 1)", 2},
+      {"insert into t(a, b) values($2, $1)", 2},
+      {"insert into t(a) values($1), ($2)", 2},
+      {"insert into t(a, b) values($1)", 1},
+      {"insert into t(a) select $1", 1},
+      {"insert into t(a) values($1); delete from t", 1},
+      {"update t set a = $1", 1},
+      {"with x as (select 1) insert into t(a) values($1)", 1},
+  };
+  for (const auto& [sql, params] : others) EXPECT_FALSE(parsePlainInsert(sql, params, &p)) << sql;
+  EXPECT_EQ(identName("\"Mixed \"\"Q\"\"\""), "Mixed \"Q\"");
+  EXPECT_EQ(identName("MixedCase"), "mixedcase");
 }
