@@ -268,12 +268,11 @@ SqliteFigures sqliteRound(const std::string& work, const std::string& batch, lon
               f.peakKb / 1024.0);
   std::printf("  c/b = %.2f   c/a = %.2f\n", f.c / f.b, f.c / f.a);
 
-  // The same rows, but for the null memo values, which the engine reads as
-  // empty texts.
+  // The same rows, the null memo values null in both.
   long long differ = scalar(dest, "select count(*) from dst d"
                                   " join l.dst b on b.k = d.k where d.id is not b.id or"
                                   " d.code is not b.code or d.name is not b.name or"
-                                  " d.note is not coalesce(b.note, '') or d.qty is not b.qty or"
+                                  " d.note is not b.note or d.qty is not b.qty or"
                                   " d.price is not b.price or d.day is not b.day or"
                                   " d.flag is not b.flag or d.origin is not b.origin",
                             loopCopy);
