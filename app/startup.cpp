@@ -3,9 +3,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QTranslator>
 
 #include "app/error_display.h"
@@ -13,6 +16,7 @@
 #include "ui/main_window/form1.h"
 #include "ui/mapping_window/form3.h"
 #include "ui/platform/dispatch.h"
+#include "ui/platform/program_icon.h"
 
 namespace vov {
 
@@ -45,24 +49,30 @@ class MainWindowCloseFilter : public QObject {
 
 }  // namespace
 
-bool installQtTranslation() {
+QString installQtTranslation(const QString& programFolder) {
   // On the Chinese desktop the program was made for, message boxes and file
   // dialogs read in Chinese (确定, 取消, 打开); here Qt draws them itself.
   QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
-  static QTranslator* translator = nullptr;
-  if (translator) return true;
-  auto* t = new QTranslator(qApp);
-  const QString installed =
-      QCoreApplication::applicationDirPath() + QStringLiteral("/../share/vovarize/translations");
-  for (const QString& folder : {installed, QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
+  static QTranslator* loaded = nullptr;
+  if (loaded) {
+    QCoreApplication::removeTranslator(loaded);
+    delete loaded;
+    loaded = nullptr;
+  }
+  const QString program =
+      programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder;
+  const QString folders[] = {QDir::cleanPath(program + QStringLiteral("/../share/vovarize/translations")),
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+  for (const QString& folder : folders) {
+    auto* t = new QTranslator(qApp);
     if (t->load(QStringLiteral("qtbase_zh_CN"), folder)) {
       QCoreApplication::installTranslator(t);
-      translator = t;
-      return true;
+      loaded = t;
+      return folder;
     }
+    delete t;
   }
-  delete t;
-  return false;
+  return QString();
 }
 
 void createMainObjects(std::vector<std::string>* trace) {
@@ -89,6 +99,10 @@ int runApplication(int argc, char** argv) {
   QApplication::setApplicationName(kApplicationTitle);
   QApplication::setQuitOnLastWindowClosed(false);
   installQtTranslation();
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64, 128, 256})
+    icon.addPixmap(QPixmap::fromImage(ui::drawProgramIcon(size)));
+  QApplication::setWindowIcon(icon);
   try {
     createMainObjects();
   } catch (const std::exception& e) {

@@ -2,6 +2,8 @@
 #ifndef VOVARIZE_APP_STARTUP_H
 #define VOVARIZE_APP_STARTUP_H
 
+#include <QString>
+
 #include <string>
 #include <vector>
 
@@ -14,10 +16,11 @@ void createMainObjects(std::vector<std::string>* trace = nullptr);
 void destroyMainObjects();
 
 // Loads Qt's own Simplified Chinese texts (standard buttons, file dialogs)
-// and makes Chinese the default locale. Looks in the program's data folder
-// (<prefix>/share/vovarize/translations beside <prefix>/bin), then where Qt
-// keeps its translations. Returns whether a translation was found.
-bool installQtTranslation();
+// in place of any loaded before, and makes Chinese the default locale.
+// Looks in the program's data folder (<programFolder>/../share/vovarize/
+// translations, as installed), then where Qt keeps its translations.
+// Returns the folder it loaded from, empty when neither has the file.
+QString installQtTranslation(const QString& programFolder = QString());
 
 // The whole program: start-up, the message loop until the main window
 // closes, shut-down. Returns the exit code.

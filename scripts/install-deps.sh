@@ -19,12 +19,13 @@ build_packages=(
 )
 
 # The tests and benchmarks add GoogleTest, the servers the tests start,
-# and the programs they compare against.
+# and the programs they check against.
 test_packages=(
   googletest libgtest-dev
   postgresql postgresql-client
   mariadb-server mariadb-client
   mdbtools sqlite3
+  desktop-file-utils groff-base
 )
 
 packages=("${build_packages[@]}")

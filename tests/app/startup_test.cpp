@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include "app/error_display.h"
@@ -13,6 +18,7 @@
 #include "ui/platform/dispatch.h"
 #include "ui/platform/platform.h"
 #include "tests/support/gui_support.h"
+#include "tests/support/test_support.h"
 
 using namespace vov;
 using ui::DialogSeam;
@@ -117,4 +123,32 @@ TEST_F(Startup, ClosingTheMappingWindowOnlyHidesIt) {
   ui::Form3->close();
   EXPECT_FALSE(ui::Form3->isVisible());
   EXPECT_NE(ui::Form3, nullptr);
+}
+
+// Qt's own texts come in Chinese: from the program's data folder when it is
+// installed, else from where Qt keeps them.
+TEST(QtTranslation, InstalledCopyFirstThenQtsOwn) {
+  test::ensureGuiApp();
+  const QString qts = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  ASSERT_TRUE(QFile::exists(qts + "/qtbase_zh_CN.qm")) << "qt6-translations-l10n is not installed";
+  test::TempDir prefix;
+  QDir(QString::fromStdString(prefix.path())).mkpath("bin");
+  const QString bin = QString::fromStdString(prefix.file("bin"));
+  EXPECT_EQ(installQtTranslation(bin), qts);
+
+  const QString ours = QString::fromStdString(prefix.file("share/vovarize/translations"));
+  QDir().mkpath(ours);
+  ASSERT_TRUE(QFile::copy(qts + "/qtbase_zh_CN.qm", ours + "/qtbase_zh_CN.qm"));
+  EXPECT_EQ(installQtTranslation(bin), ours);
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+  QMessageBox box;
+  box.addButton(QMessageBox::Ok);
+  box.addButton(QMessageBox::No);
+  EXPECT_EQ(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+  EXPECT_EQ(box.button(QMessageBox::No)->text(), QStringLiteral("否(&N)"));
+  EXPECT_EQ(QLocale().language(), QLocale::Chinese);
+
+  // Loaded again, it replaces itself rather than piling up.
+  EXPECT_EQ(installQtTranslation(), qts);
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
 }
