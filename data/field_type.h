@@ -55,6 +55,17 @@ inline bool isTextType(FieldType t) {
   return t == ftString || t == ftFixedChar || t == ftWideString || t == ftMemo;
 }
 
+// True for the types whose values are numbers (yes/no not among them).
+inline bool isNumberType(FieldType t) {
+  switch (t) {
+    case ftSmallint: case ftInteger: case ftWord: case ftFloat: case ftCurrency:
+    case ftBCD: case ftAutoInc: case ftLargeint:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace vov
 
 #endif

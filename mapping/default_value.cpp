@@ -74,16 +74,6 @@ bool parseNumber(const std::string& text, char separator, Number* out) {
   return true;
 }
 
-bool isNumberField(FieldType t) {
-  switch (t) {
-    case ftSmallint: case ftInteger: case ftWord: case ftFloat: case ftCurrency:
-    case ftBCD: case ftAutoInc: case ftLargeint:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // The exact value of `num`: an integer when it has no fraction left, else a
 // plain decimal numeral.
 Value exactValue(const Number& num) {
@@ -121,7 +111,7 @@ bool isValidNumber(const std::string& text, char decimalSeparator) {
 }
 
 Value defaultValueFor(const std::string& text, FieldType type) {
-  if (!isNumberField(type)) return Value::fromText(text);
+  if (!isNumberType(type)) return Value::fromText(text);
   Number num;
   if (parseNumber(text, '.', &num) || parseNumber(text, localeDecimalSeparator(), &num))
     return exactValue(num);

@@ -14,16 +14,6 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-bool isNumeric(FieldType t) {
-  switch (t) {
-    case ftSmallint: case ftInteger: case ftWord: case ftFloat: case ftCurrency:
-    case ftBCD: case ftAutoInc: case ftLargeint:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 GridModel::GridModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -158,7 +148,7 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     return qs(originalText(index.row(), index.column()));
   }
   if (role == Qt::TextAlignmentRole) {
-    Qt::Alignment a = isNumeric(field(index.column()).type) ? Qt::AlignRight : Qt::AlignLeft;
+    Qt::Alignment a = isNumberType(field(index.column()).type) ? Qt::AlignRight : Qt::AlignLeft;
     return QVariant::fromValue(a | Qt::AlignVCenter);
   }
   return QVariant();
