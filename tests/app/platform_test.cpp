@@ -153,13 +153,15 @@ class RealDialogs : public Platform {
   }
   void TearDown() override { DialogSeam::script(); }
 
-  // Runs `inspect` on the modal dialog that `show` opens.
+  // Runs `inspect` on the modal dialog opened next; without one, closes
+  // whatever dialog is there, so that a failure never waits on a window.
   template <class Dialog>
   static void whileShown(const std::function<void(Dialog*)>& inspect) {
     QTimer::singleShot(0, [inspect] {
-      auto* d = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-      ASSERT_NE(d, nullptr);
-      inspect(d);
+      if (auto* d = qobject_cast<Dialog*>(QApplication::activeModalWidget())) return inspect(d);
+      ADD_FAILURE() << "no such dialog on screen";
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) d->reject();
     });
   }
 };
