@@ -61,8 +61,9 @@ QString installQtTranslation(const QString& programFolder) {
   }
   const QString program =
       programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder;
-  const QString folders[] = {QDir::cleanPath(program + QStringLiteral("/../share/vovarize/translations")),
-                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+  const QString folders[] = {
+      QDir::cleanPath(program + QStringLiteral("/../share/vovarize/translations")),
+      QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
   for (const QString& folder : folders) {
     auto* t = new QTranslator(qApp);
     if (t->load(QStringLiteral("qtbase_zh_CN"), folder)) {

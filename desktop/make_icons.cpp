@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-    const QString folder = QString::fromLocal8Bit(argv[1]) + QStringLiteral("/%1x%1/apps").arg(size);
+    const QString folder =
+        QString::fromLocal8Bit(argv[1]) + QStringLiteral("/%1x%1/apps").arg(size);
     if (!QDir().mkpath(folder) ||
         !vov::ui::drawProgramIcon(size).save(folder + QStringLiteral("/vovarize.png"))) {
       std::fprintf(stderr, "make_icons: cannot write %s\n", qPrintable(folder));

@@ -37,7 +37,8 @@ class DataGrid : public test::MainWindowTest {
         "insert into pair values(1, 2);"
         "create table bin(id integer primary key, data blob);"
         "insert into bin values(1, x'00ff10');"
-        "create table empty(id integer primary key, name text not null, qty integer check(qty >= 0));"
+        "create table empty(id integer primary key, name text not null,"
+        "  qty integer check(qty >= 0));"
         "create table big(id integer primary key, v text);"
         "with recursive n(i) as (select 1 union all select i + 1 from n where i < 12000)"
         "  insert into big select i, 'row ' || i from n;");
