@@ -24,7 +24,7 @@ test_packages=(
   googletest libgtest-dev
   postgresql postgresql-client
   mariadb-server mariadb-client
-  mdbtools sqlite3
+  mdbtools sqlite3 time
   desktop-file-utils groff-base
 )
 
