@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <map>
 
+#include <mysqld_error.h>
+
 #include "data/mariadb/maria_stmt.h"
 
 namespace vov::maria {
@@ -24,6 +26,39 @@ namespace {
 constexpr int kBatchRuns = 1000;
 constexpr size_t kBatchBytes = 2u << 20;
 const char kDropped[] = "（MySQL/MariaDB 服务器因此撤销了整个事务）";
+// Failures that are about the row's values, not about the server or the
+// connection: with refused rows set aside, the run is reported and the rest
+// go on.
+bool refusesRow(unsigned error) {
+  switch (error) {
+    case ER_DUP_ENTRY:
+    case ER_DUP_ENTRY_WITH_KEY_NAME:
+    case ER_BAD_NULL_ERROR:
+    case ER_WARN_NULL_TO_NOTNULL:
+    case ER_NO_DEFAULT_FOR_FIELD:
+    case ER_DATA_TOO_LONG:
+    case ER_TRUNCATED_WRONG_VALUE:
+    case ER_TRUNCATED_WRONG_VALUE_FOR_FIELD:
+    case ER_WARN_DATA_OUT_OF_RANGE:
+    case WARN_DATA_TRUNCATED:
+    case ER_DATA_OUT_OF_RANGE:
+    case ER_DIVISION_BY_ZERO:
+    case ER_INVALID_CHARACTER_STRING:
+    case ER_CANT_CREATE_GEOMETRY_OBJECT:
+    case ER_WRONG_VALUE_FOR_TYPE:
+    case ER_ILLEGAL_VALUE_FOR_TYPE:
+    case ER_CONSTRAINT_FAILED:
+    case ER_NO_REFERENCED_ROW:
+    case ER_NO_REFERENCED_ROW_2:
+    case ER_ROW_IS_REFERENCED_2:
+    case ER_SIGNAL_EXCEPTION:
+    case 3819:  // MySQL's check constraint violation
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Runs filled between looks at whether the batch in flight is done.
 constexpr int kPokeEvery = 32;
 // Prepared multi-row statements kept for batches of other sizes.
@@ -38,13 +73,22 @@ class MariaStatement : public Statement, public ConnUser {
   void execute(const std::vector<Value>& params) override;
   void finish() override;
   void release() noexcept override;
+  bool setRunPolicy(const RunPolicy& policy) override {
+    policy_ = policy;
+    return true;
+  }
+  std::vector<RefusedRun> takeRefused() override { return std::move(refused_); }
+  int64_t runsInFlight() const override {
+    return open_ ? filling_.runs() + flying_.runs() : 0;
+  }
 
  private:
-  void runAlone(const std::vector<Value>& params);
+  void runAlone(int64_t run, const std::vector<Value>& params);
   void sendFilling();
   void landFlying();
-  void checkAlone(Stmt& st, int64_t keptBefore);
-  [[noreturn]] void failAt(int64_t kept, const std::string& message);
+  void runOnce(int64_t run);
+  void refuseOrFail(int64_t run, const std::string& message, bool refusable);
+  [[noreturn]] void fail(const std::string& message);
   Stmt& batchStatement(int runs);
   void clearBatches();
   size_t runLimit() const;
@@ -58,9 +102,14 @@ class MariaStatement : public Statement, public ConnUser {
   std::map<int, std::unique_ptr<Stmt>> multi_;
   int fullRuns_ = kBatchRuns;
   size_t batchBytes_ = kBatchBytes;
-  int64_t runs_ = 0;  // runs known to have succeeded
+  int64_t runs_ = 0;    // runs known to have succeeded
+  int64_t issued_ = 0;  // every run, refused ones included
+  RunPolicy policy_;
+  std::vector<RefusedRun> refused_;
 
   ParamRows filling_{0};
+  int64_t fillingFirst_ = 0;  // the run number of the first run in filling_
+  int64_t flyingFirst_ = 0;
   ParamRows flying_{0};
   Stmt* flyingStmt_ = nullptr;
   int flyingStatus_ = 0;
@@ -120,10 +169,11 @@ std::string MariaStatement::tooLarge(size_t size) const {
 
 void MariaStatement::execute(const std::vector<Value>& params) {
   conn_->throwPending(this);
+  const int64_t run = issued_++;
   if (!open_) {
     conn_->claim(nullptr);
     if (!batchable_ || !conn_->inTransaction()) {
-      runAlone(params);
+      runAlone(run, params);
       return;
     }
     conn_->claim(this);
@@ -133,8 +183,10 @@ void MariaStatement::execute(const std::vector<Value>& params) {
   if (size > runLimit()) {
     // The runs before this one come first, with their own failure if any.
     finish();
-    failAt(runs_, tooLarge(size));
+    refuseOrFail(run, tooLarge(size), true);
+    return;
   }
+  if (filling_.runs() == 0) fillingFirst_ = run;
   filling_.add(params);
   if (filling_.runs() >= fullRuns_ || filling_.bytes() >= batchBytes_) {
     sendFilling();
@@ -154,28 +206,42 @@ void MariaStatement::finish() {
   clearBatches();
 }
 
-void MariaStatement::runAlone(const std::vector<Value>& params) {
+void MariaStatement::runAlone(int64_t run, const std::vector<Value>& params) {
   ParamRows one(nParams_);
   const size_t size = one.measure(params);
-  if (size > runLimit()) failAt(runs_, tooLarge(size));
+  if (size > runLimit()) {
+    refuseOrFail(run, tooLarge(size), true);
+    return;
+  }
   one.add(params);
   single_->bind(one, 0, 1);
-  checkAlone(*single_, runs_);
+  runOnce(run);
+}
+
+// Runs the single statement once as bound. The engine undoes a failed
+// statement on its own, so a refused run leaves nothing behind.
+void MariaStatement::runOnce(int64_t run) {
+  if (!single_->finishExecute(single_->startExecute())) {
+    const std::string message = single_->failure();
+    if (conn_->lost()) fail(message);
+    if (conn_->transactionDropped()) fail(message + kDropped);
+    refuseOrFail(run, message, refusesRow(single_->failureNumber()));
+    return;
+  }
   single_->discardRest();
+  if (policy_.requireChange && single_->affectedRows() == 0) {
+    refuseOrFail(run, kNoRowToUpdate, true);
+    return;
+  }
   ++runs_;
 }
 
-// Runs `st` once as bound; a failure is raised as the failure of the run
-// after the `keptBefore` runs kept.
-void MariaStatement::checkAlone(Stmt& st, int64_t keptBefore) {
-  if (st.finishExecute(st.startExecute())) return;
-  std::string message = st.failure();
-  if (conn_->transactionDropped()) message += kDropped;
-  failAt(keptBefore, message);
+void MariaStatement::refuseOrFail(int64_t run, const std::string& message, bool refusable) {
+  if (!policy_.skipRefused || !refusable) fail(message);
+  refused_.push_back({run, message});
 }
 
-void MariaStatement::failAt(int64_t kept, const std::string& message) {
-  runs_ = kept;
+void MariaStatement::fail(const std::string& message) {
   clearBatches();
   throw StatementError(message, runs_);
 }
@@ -186,12 +252,15 @@ void MariaStatement::sendFilling() {
   st.bind(filling_, 0, filling_.runs());
   std::swap(filling_, flying_);
   filling_.clear();
+  flyingFirst_ = fillingFirst_;
   flyingStmt_ = &st;
   flyingStatus_ = st.startExecute();
 }
 
 // Waits for the batch in flight. When it failed, its runs are sent again
-// one by one, to find the one that fails alone and keep those before it.
+// one by one: the one that fails alone stops there, with the runs before it
+// kept (or, when refused rows are set aside, is set aside and the rest go
+// on).
 void MariaStatement::landFlying() {
   if (!flyingStmt_) return;
   Stmt& st = *flyingStmt_;
@@ -201,15 +270,13 @@ void MariaStatement::landFlying() {
     flying_.clear();
     return;
   }
-  std::string message = st.failure();
-  if (conn_->lost()) failAt(runs_, message);
-  if (conn_->transactionDropped()) failAt(runs_, message + kDropped);
+  const std::string message = st.failure();
+  if (conn_->lost()) fail(message);
+  if (conn_->transactionDropped()) fail(message + kDropped);
   for (int run = 0; run < flying_.runs(); ++run) {
     single_->bind(flying_, run, 1);
-    checkAlone(*single_, runs_ + run);
+    runOnce(flyingFirst_ + run);
   }
-  // Each run went in alone: the batch's failure did not come back.
-  runs_ += flying_.runs();
   flying_.clear();
 }
 

@@ -6,6 +6,7 @@
 
 #include "data/error.h"
 #include "data/mariadb/maria_connection.h"
+#include "data/mariadb/maria_row_check.h"
 #include "data/mariadb/maria_statement.h"
 #include "data/mariadb/maria_stmt.h"
 #include "data/mariadb/maria_text.h"
@@ -113,6 +114,17 @@ bool findRelation(Conn& conn, const std::string& name, Relation* out) {
   out->name = *r[0][0];
   out->view = r[0][1] && *r[0][1] == "VIEW";
   return true;
+}
+
+// The primary key's columns of a table of the database, in key order.
+std::vector<std::string> primaryKeyColumns(Conn& conn, const std::string& table) {
+  std::vector<std::string> key;
+  for (const Conn::TextRow& row : conn.rows(
+           "SELECT COLUMN_NAME FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = DATABASE() "
+           "AND BINARY TABLE_NAME = " + conn.literal(table) +
+           " AND INDEX_NAME = 'PRIMARY' ORDER BY SEQ_IN_INDEX"))
+    if (row[0]) key.push_back(*row[0]);
+  return key;
 }
 
 // Runs `sql` once with `params`; the rows it returns, if any.
@@ -374,6 +386,45 @@ class MariaDbBackend : public Backend {
     if (!conn_->lost()) conn_->exec("ROLLBACK");
   }
 
+  bool supportsWriteMode(WriteMode) const override { return true; }
+
+  std::vector<std::string> primaryKey(const std::string& table) override {
+    conn_->claim(nullptr);
+    Relation rel;
+    if (!findRelation(*conn_, table, &rel) || rel.view) return {};
+    return primaryKeyColumns(*conn_, rel.name);
+  }
+
+  // An upsert is MariaDB's own "on duplicate key update", which takes any
+  // unique key of the table, not only the primary one, as the row's key.
+  std::string keyedWriteStatement(const RowWrite& w,
+                                  const std::vector<std::string>& markers) const override {
+    if (w.mode != WriteMode::Upsert) return Backend::keyedWriteStatement(w, markers);
+    std::string columns, values, updates;
+    for (size_t i = 0; i < w.columns.size(); ++i) {
+      const std::string c = quoteName(w.columns[i]);
+      columns += (i ? "," : "") + c;
+      values += (i ? "," : "") + markers[i];
+      bool key = false;
+      for (size_t k : w.key) key = key || k == i;
+      if (!key) updates += (updates.empty() ? "" : ",") + c + "=VALUES(" + c + ")";
+    }
+    // Only key columns: the row stays as it is.
+    if (updates.empty() && !w.key.empty()) {
+      const std::string c = quoteName(w.columns[w.key.front()]);
+      updates = c + "=" + c;
+    }
+    return "insert into " + quoteName(w.table) + "(" + columns + ") values(" + values +
+           ") on duplicate key update " + updates;
+  }
+
+  std::unique_ptr<RowCheck> rowCheck(const RowWrite& w) override {
+    conn_->claim(nullptr);
+    Relation rel;
+    if (!findRelation(*conn_, w.table, &rel) || rel.view) return nullptr;
+    return maria::makeRowCheck(conn_, rel.name, w);
+  }
+
   bool inTransaction() override { return !conn_->lost() && !conn_->transactionDropped(); }
 
   std::unique_ptr<TableBrowser> browse(const std::string& sql) override {
@@ -388,14 +439,10 @@ class MariaDbBackend : public Backend {
       Stmt st(conn_, "SELECT * FROM " + maria::quoteIdent(rel.name));
       fields = st.fields();
     }
-    std::vector<Conn::TextRow> r = conn_->rows(
-        "SELECT COLUMN_NAME FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = DATABASE() "
-        "AND TABLE_NAME = " + conn_->literal(rel.name) +
-        " AND INDEX_NAME = 'PRIMARY' ORDER BY SEQ_IN_INDEX");
     std::vector<int> keys;
-    for (const Conn::TextRow& row : r)
+    for (const std::string& column : primaryKeyColumns(*conn_, rel.name))
       for (size_t i = 0; i < fields.size(); ++i)
-        if (row[0] && fields[i].name == *row[0]) keys.push_back(static_cast<int>(i));
+        if (fields[i].name == column) keys.push_back(static_cast<int>(i));
     int autoKey = -1;
     for (size_t i = 0; i < fields.size(); ++i)
       if (fields[i].type == ftAutoInc) autoKey = static_cast<int>(i);
