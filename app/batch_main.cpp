@@ -192,6 +192,11 @@ int migrate(const Options& o) {
   request.lines = std::move(lines);
   request.filter = o.has("--filter") ? o.get("--filter") : std::string(kDefaultFilterText);
   request.progress = [&printer](int32_t n) { printer.report(n); };
+  // Nobody is there to answer: the warning is printed and the run goes on.
+  request.confirmCaveat = [](const std::string& caveat) {
+    std::fprintf(stderr, "注意：%s。\n", caveat.c_str());
+    return true;
+  };
 
   Clock::time_point start = Clock::now();
   catchInterrupts();

@@ -169,6 +169,13 @@ class Backend {
   virtual void begin() = 0;
   virtual void commit() = 0;
   virtual void rollback() = 0;
+  // Empty when a rollback undoes the rows written into `table`; otherwise
+  // what the user must know before writing (a table of an engine without
+  // transactions keeps every row written, also after an error).
+  virtual std::string transactionCaveat(const std::string& table) {
+    (void)table;
+    return std::string();
+  }
   // Whether the transaction begin() started still stands. An engine may end
   // it on its own after a grave error (a full disk, an I/O error, no memory,
   // a lost connection), and with it every change made in it.

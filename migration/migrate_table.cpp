@@ -186,8 +186,9 @@ class SameFileGuard {
 constexpr char kNothingKept[] = "本次迁移的行均未写入新表";
 
 // None of the migration's rows stay: they go back, the counter goes to 0.
+// A table that cannot undo its rows (`rowsStay`) keeps them and the count.
 void undo(Connection& db, const MigrationRequest& request, int32_t counter,
-          MigrationCounts& counts) {
+          MigrationCounts& counts, bool rowsStay) {
   try {
     // A failed commit has already cleared the connection's own mark, and
     // the engine may still hold the transaction open.
@@ -196,6 +197,7 @@ void undo(Connection& db, const MigrationRequest& request, int32_t counter,
   } catch (const std::exception&) {
     // The engine ends a transaction it could not commit on its own.
   }
+  if (rowsStay) return;
   counts.written = 0;
   counts.inserted = 0;
   counts.updated = 0;
@@ -456,6 +458,10 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
   insert.setRunPolicy(RunPolicy{skip, request.mode == WriteMode::Update});
   if (request.dryRun) return dryRun(dm, request, plan, bindings, counts);
 
+  // Said before anything is written, and again with any error.
+  const std::string caveat = newDb.backend().transactionCaveat(newTable);
+  if (!caveat.empty() && request.confirmCaveat && !request.confirmCaveat(caveat)) throw Abort();
+
   SameFileGuard sameFile(oldDb, newDb);
   try {
     newDb.beginTransaction();
@@ -530,20 +536,29 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
     }
     // The first error stays the one shown; what became of the rows goes in
     // front of it when they did not stay as usual.
-    auto nothingKept = [&failure](const std::string& why) {
+    auto nothingKept = [&failure, &caveat](const std::string& why) {
       try {
         std::rethrow_exception(failure);
       } catch (Error& e) {
-        e.reword(kNothingKept + why + "：" + e.message());
+        // A table that cannot undo its rows keeps them whatever happens.
+        e.reword(caveat.empty() ? kNothingKept + why + "：" + e.message() : e.message());
       } catch (...) {
-        failure = std::make_exception_ptr(Error(kNothingKept + why));
+        if (caveat.empty()) failure = std::make_exception_ptr(Error(kNothingKept + why));
       }
     };
+    if (!caveat.empty()) {
+      try {
+        std::rethrow_exception(failure);
+      } catch (Error& e) {
+        e.reword(e.message() + "\n" + caveat);
+      } catch (...) {
+      }
+    }
     // The reader of the old rows may hold the very file the commit must
     // write (the same SQLite file on both sides).
     rows.close();
     if (!newDb.backend().inTransaction()) {
-      undo(newDb, request, counter, counts);
+      undo(newDb, request, counter, counts, !caveat.empty());
       nothingKept("（新数据库已自行撤销整个事务）");
       std::rethrow_exception(failure);
     }
@@ -561,7 +576,7 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
       }
       std::rethrow_exception(failure);
     } catch (const Error& e) {
-      undo(newDb, request, counter, counts);
+      undo(newDb, request, counter, counts, !caveat.empty());
       nothingKept("（提交此前的行时也出错：" + echo(e.message(), kEngineTextChars) + "）");
       std::rethrow_exception(failure);
     }
@@ -583,8 +598,9 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
     throw;
   } catch (Error& e) {
     placeFailure(e, Step::Commit, 0, std::string(), oldDb, newDb);
-    undo(newDb, request, counter, counts);
-    e.reword(kNothingKept + std::string("：") + e.message());
+    undo(newDb, request, counter, counts, !caveat.empty());
+    e.reword(caveat.empty() ? kNothingKept + std::string("：") + e.message()
+                            : e.message() + "\n" + caveat);
     throw;
   }
   return true;

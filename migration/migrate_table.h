@@ -61,6 +61,10 @@ struct MigrationRequest {
   // Reads and binds every old row and checks it against the new table as
   // far as its engine can tell without writing; nothing is written.
   bool dryRun = false;
+  // Asked before the first row is written into a table that cannot undo
+  // its rows (Backend::transactionCaveat says why); false stops the
+  // migration there, silently. Unset: the migration goes on.
+  std::function<bool(const std::string& caveat)> confirmCaveat;
   // Each row set aside or found refused, in row order.
   std::function<void(const RejectedRow&)> rejected;
   MigrationCounts* counts = nullptr;

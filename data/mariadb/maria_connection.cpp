@@ -72,7 +72,6 @@ MYSQL* Conn::connect(const Address& a, bool forStop, std::string* why) {
     return nullptr;
   }
   const unsigned timeout = static_cast<unsigned>(serverTimeoutSeconds());
-  mysql_optionsv(m, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
   mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
   // A server must never be able to ask for a file of this machine.
   unsigned noLocalFiles = 0;
@@ -85,6 +84,8 @@ MYSQL* Conn::connect(const Address& a, bool forStop, std::string* why) {
   const unsigned long flags = CLIENT_FOUND_ROWS;
   MYSQL* ok = nullptr;
   if (forStop) {
+    // Blocking, but bounded; the other connections wait in wait() alone.
+    mysql_optionsv(m, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
     mysql_optionsv(m, MYSQL_OPT_READ_TIMEOUT, &timeout);
     mysql_optionsv(m, MYSQL_OPT_WRITE_TIMEOUT, &timeout);
     ok = mysql_real_connect(m, host, a.user.c_str(), a.password.c_str(), a.database.c_str(),
@@ -189,9 +190,9 @@ int Conn::wait(int status) {
     now = nowMs();
     if (libraryUntil >= 0 && now >= libraryUntil) return MYSQL_WAIT_TIMEOUT;
     if (interruptRequested()) {
-      // The answer in hand may still come within a second; then the work
+      // The answer in hand may still come within half a second; then the work
       // stops at the next row, where the rows before it can be kept.
-      if (interruptDeadline_ == 0) interruptDeadline_ = now + 1000;
+      if (interruptDeadline_ == 0) interruptDeadline_ = now + 500;
       if (now >= interruptDeadline_) {
         giveUp("操作被中断，没有等到 MySQL/MariaDB 服务器的回答，连接已断开");
         continue;

@@ -425,6 +425,19 @@ class MariaDbBackend : public Backend {
     return maria::makeRowCheck(conn_, rel.name, w);
   }
 
+  std::string transactionCaveat(const std::string& table) override {
+    conn_->claim(nullptr);
+    Relation rel;
+    if (!findRelation(*conn_, table, &rel) || rel.view) return std::string();
+    std::vector<Conn::TextRow> r = conn_->rows(
+        "SELECT t.ENGINE, e.TRANSACTIONS FROM information_schema.TABLES t "
+        "LEFT JOIN information_schema.ENGINES e ON e.ENGINE = t.ENGINE "
+        "WHERE t.TABLE_SCHEMA = DATABASE() AND BINARY t.TABLE_NAME = " + conn_->literal(rel.name));
+    if (r.empty() || !r[0][0] || (r[0][1] && *r[0][1] == "YES")) return std::string();
+    return "新表“" + rel.name + "”的存储引擎 " + *r[0][0] +
+           " 不支持事务：迁移中出错或中断时，已写入新表的行会留在表中，无法撤销";
+  }
+
   bool inTransaction() override { return !conn_->lost() && !conn_->transactionDropped(); }
 
   std::unique_ptr<TableBrowser> browse(const std::string& sql) override {

@@ -7,6 +7,7 @@
 
 #include "data/data_module.h"
 #include "data/error.h"
+#include "data/mariadb/maria_connection.h"
 #include "data/text_util.h"
 #include "mapping/mapping_line.h"
 #include "migration/export_table.h"
@@ -283,14 +284,30 @@ TEST_F(MariaMigration, AStrictModeErrorAtRowKKeepsRowsOneToKMinusOne) {
     db.exec("CREATE TABLE " + table + "(id INT, day DATE, amount DECIMAL(8,1)) ENGINE=" + engine);
     TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, file);
     TDataModule2::openSide(dm.ADOConnection1new, dm.ADODataSet1new, db.address());
+    MigrationRequest req = request("src", table, {{"id", "id"}, {"day", "day"}, {"amount", "amount"}});
+    std::vector<std::string> caveats;
+    req.confirmCaveat = [&caveats](const std::string& c) {
+      caveats.push_back(c);
+      return true;
+    };
     try {
-      migrateTable(dm, request("src", table, {{"id", "id"}, {"day", "day"}, {"amount", "amount"}}));
+      migrateTable(dm, req);
       FAIL();
     } catch (const StatementError& e) {
       EXPECT_EQ(e.runsDone(), 1776);
-      EXPECT_NE(std::string(e.what()).find("Incorrect date value: '2021-02-30' for column"),
-                std::string::npos)
-          << e.what();
+      const std::string message = e.what();
+      EXPECT_NE(message.find("Incorrect date value: '2021-02-30' for column"), std::string::npos)
+          << message;
+      // Told before the first row, and again with the error.
+      if (std::string(engine) == "MyISAM") {
+        ASSERT_EQ(caveats.size(), 1u);
+        EXPECT_EQ(caveats[0], "新表“dst_MyISAM”的存储引擎 MyISAM 不支持事务：迁移中出错或中断时，"
+                              "已写入新表的行会留在表中，无法撤销");
+        EXPECT_EQ(message.substr(message.size() - caveats[0].size()), caveats[0]);
+      } else {
+        EXPECT_TRUE(caveats.empty());
+        EXPECT_EQ(message.find("不支持事务"), std::string::npos);
+      }
     }
     EXPECT_EQ(counter, 1776);
     EXPECT_EQ(db.rows("SELECT COUNT(*), MAX(id), SUM(amount) FROM " + table)[0],
@@ -355,4 +372,42 @@ TEST_F(MariaMigration, TheOldRowsAreOnlyRead) {
   }
   EXPECT_EQ(count("z"), 2);
   EXPECT_EQ(test::sqliteRows(file, "select count(*) from t")[0][0], "0");
+}
+
+TEST_F(MariaMigration, ALostConnectionLeavesTheRowsOfATableWithoutTransactionsAndSaysSo) {
+  const std::string file = dir.file("many.db");
+  test::makeSqlite(file,
+                   "create table src(id integer);"
+                   "with recursive g(i) as (select 1 union all select i + 1 from g where i < 6000)"
+                   " insert into src select i from g;");
+  db.exec("CREATE TABLE kept(id INT) ENGINE=MyISAM; CREATE TABLE undone(id INT) ENGINE=InnoDB");
+  for (const char* table : {"kept", "undone"}) {
+    SCOPED_TRACE(table);
+    TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, file);
+    TDataModule2::openSide(dm.ADOConnection1new, dm.ADODataSet1new, db.address());
+    MigrationRequest req = request("src", table, {{"id", "id"}});
+    req.progress = [&](int32_t n) {
+      counter = n;
+      if (n != 3000) return;
+      for (const auto& row : db.rows("SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" +
+                                     db.name() + "' AND ID <> CONNECTION_ID()"))
+        db.exec("KILL " + row[0]);
+    };
+    std::string message;
+    try {
+      migrateTable(dm, req);
+    } catch (const Error& e) {
+      message = e.what();
+    }
+    EXPECT_NE(message.find(maria::kConnectionLost), std::string::npos) << message;
+    const int64_t rows = count(table);
+    if (std::string(table) == "kept") {
+      EXPECT_GE(rows, 2000);
+      EXPECT_EQ(message.find("均未写入"), std::string::npos) << message;
+      EXPECT_NE(message.find("已写入新表的行会留在表中"), std::string::npos) << message;
+    } else {
+      EXPECT_EQ(rows, 0);
+      EXPECT_NE(message.find("均未写入"), std::string::npos) << message;
+    }
+  }
 }

@@ -479,6 +479,10 @@ void TForm3::Button5Click() {
   request.lines = ListBox5->items();
   request.filter = Edit1->text().toStdString();
   request.progress = [&progress](int32_t count) { progress.report(count); };
+  request.confirmCaveat = [this](const std::string& caveat) {
+    return ui::messageBox(this, caveat + "。\n\n是否继续迁移？", "注意",
+                          MB_OKCANCEL | MB_ICONWARNING) == IDOK;
+  };
   try {
     migrateTable(*DataModule2, request);
   } catch (...) {
