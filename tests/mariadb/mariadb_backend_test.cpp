@@ -158,14 +158,14 @@ TEST_F(MariaBackend, FieldNamesOfAMissingTableAndLetterCase) {
 
 TEST_F(MariaBackend, BlanksQuotesAndChineseInTableAndFieldNames) {
   db.exec("CREATE TABLE `客户 资料`(`编号 id` INT AUTO_INCREMENT PRIMARY KEY,"
-          " `名称 ``全称`` x` VARCHAR(30))");
+          " `名称 \"全称\" ``x`` it's` VARCHAR(30))");
   std::vector<std::string> tables, fields;
   conn.tableNames(tables);
   EXPECT_EQ(tables, std::vector<std::string>{"客户 资料"});
   conn.fieldNames("客户 资料", fields);
-  const std::string name = "名称 `全称` x";
+  const std::string name = "名称 \"全称\" `x` it's";
   EXPECT_EQ(fields, (std::vector<std::string>{"编号 id", name}));
-  EXPECT_EQ(conn.quoteName(name), "`名称 ``全称`` x`");
+  EXPECT_EQ(conn.quoteName(name), "`名称 \"全称\" ``x`` it's`");
 
   Command cmd("ADOCommand1", &conn);
   cmd.setCommandText("insert into " + conn.quoteName("客户 资料") + "(" + conn.quoteName(name) +
