@@ -7,11 +7,9 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 
-#include "data/interrupt.h"
+#include "data/server_wait.h"
 
 namespace vov::maria {
 
@@ -19,23 +17,6 @@ const char kConnectionLost[] = "与 MySQL/MariaDB 服务器的连接已断开：
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Seconds without any answer after which a server is taken to have stopped
-// answering: VOVARIZE_SERVER_TIMEOUT_S when it is a positive number, else 30.
-int serverTimeoutSeconds() {
-  if (const char* s = std::getenv("VOVARIZE_SERVER_TIMEOUT_S")) {
-    char* end = nullptr;
-    const long v = std::strtol(s, &end, 10);
-    if (end != s && *end == '\0' && v > 0 && v <= 7 * 86400) return static_cast<int>(v);
-  }
-  return 30;
-}
-
-long long nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
-      .count();
-}
 
 // Strict: a value the column cannot hold is an error at its row, never cut
 // or zeroed; and a table is never silently made with another engine.
@@ -158,49 +139,27 @@ int Conn::readyNow(int status) {
   return ready;
 }
 
-// Waits for what the connector asks, in slices of at most 100 ms so that an
-// interruption is seen at once. Each answer starts the time-out afresh.
+// Waits for what the connector asks; a server silent for the time-out, or a
+// stop request, ends the wait and the connection.
 int Conn::wait(int status) {
-  const long long start = nowMs();
-  const long long silentUntil = start + 1000LL * serverTimeoutSeconds();
-  const long long libraryUntil =
-      status & MYSQL_WAIT_TIMEOUT ? start + mysql_get_timeout_value_ms(my_) : -1;
+  const int asked = status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE | MYSQL_WAIT_EXCEPT);
   for (;;) {
-    if (!gaveUp_.empty()) return status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE | MYSQL_WAIT_EXCEPT);
-    const int fd = static_cast<int>(mysql_get_socket(my_));
-    pollfd p{fd, 0, 0};
-    if (status & MYSQL_WAIT_READ) p.events |= POLLIN;
-    if (status & MYSQL_WAIT_WRITE) p.events |= POLLOUT;
-    if (status & MYSQL_WAIT_EXCEPT) p.events |= POLLPRI;
-    long long now = nowMs();
-    long long slice = 100;
-    if (libraryUntil >= 0) slice = std::min(slice, std::max(0LL, libraryUntil - now));
-    const int r = poll(&p, fd >= 0 ? 1 : 0, static_cast<int>(slice));
-    if (r > 0) {
-      int ready = 0;
-      if (p.revents & (POLLIN | POLLHUP | POLLERR)) ready |= status & MYSQL_WAIT_READ;
-      if (p.revents & (POLLOUT | POLLHUP | POLLERR)) ready |= status & MYSQL_WAIT_WRITE;
-      if (p.revents & POLLPRI) ready |= status & MYSQL_WAIT_EXCEPT;
-      if (p.revents & POLLNVAL) ready |= status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE);
-      if (ready) return ready;
-    } else if (r < 0 && errno != EINTR) {
-      giveUp(std::string("等待服务器时出错：") + std::strerror(errno));
-      continue;
-    }
-    now = nowMs();
-    if (libraryUntil >= 0 && now >= libraryUntil) return MYSQL_WAIT_TIMEOUT;
-    if (interruptRequested()) {
-      // The answer in hand may still come within half a second; then the work
-      // stops at the next row, where the rows before it can be kept.
-      if (interruptDeadline_ == 0) interruptDeadline_ = now + 500;
-      if (now >= interruptDeadline_) {
-        giveUp("操作被中断，没有等到 MySQL/MariaDB 服务器的回答，连接已断开");
-        continue;
+    if (!gaveUp_.empty()) return asked;
+    if (!asked) return MYSQL_WAIT_TIMEOUT;  // only the connector's own clock runs
+    SocketWait w;
+    switch (w.wait(static_cast<int>(mysql_get_socket(my_)), (status & MYSQL_WAIT_WRITE) == 0,
+                   (status & MYSQL_WAIT_WRITE) != 0)) {
+      case SocketWait::kReady: {
+        const int ready = readyNow(status);
+        return ready ? ready : asked;
       }
-    }
-    if (now >= silentUntil) {
-      giveUp("MySQL/MariaDB 服务器 " + std::to_string(serverTimeoutSeconds()) +
-             " 秒没有回答（服务器停止响应或网络中断），连接已断开");
+      case SocketWait::kTimedOut:
+        giveUp(kConnectionLost + std::string("服务器已有 ") + std::to_string(w.timeoutSeconds()) +
+               " 秒没有应答（服务器停止响应或网络中断）");
+        break;
+      case SocketWait::kInterrupted:
+        giveUp(kConnectionLost + std::string("等待服务器应答时被中断"));
+        break;
     }
   }
 }

@@ -119,7 +119,6 @@ class Conn {
   unsigned long maxPacket_ = 16u << 20;
   bool programTransaction_ = false;
   std::string gaveUp_;  // why the connection was given up, if it was
-  long long interruptDeadline_ = 0;
 };
 
 }  // namespace vov::maria
