@@ -77,7 +77,7 @@ bool parseTextExport(const std::string& sql, TextExport* out) {
   return !out->file.empty();
 }
 
-static void appendQuoted(std::string& line, const std::string& text) {
+void appendCsvQuoted(std::string& line, const std::string& text) {
   line += '"';
   for (char c : text) {
     if (c == '"') line += '"';
@@ -86,13 +86,13 @@ static void appendQuoted(std::string& line, const std::string& text) {
   line += '"';
 }
 
-static void appendField(std::string& line, const Value& v) {
+void appendCsvField(std::string& line, const Value& v) {
   static const char hex[] = "0123456789ABCDEF";
   switch (v.kind()) {
     case Value::Kind::Null:
       break;
     case Value::Kind::Text:
-      appendQuoted(line, v.str());
+      appendCsvQuoted(line, v.str());
       break;
     case Value::Kind::Bytes: {
       std::string h;
@@ -101,7 +101,7 @@ static void appendField(std::string& line, const Value& v) {
         h += hex[b >> 4];
         h += hex[b & 15];
       }
-      appendQuoted(line, h);
+      appendCsvQuoted(line, h);
       break;
     }
     default:
@@ -121,7 +121,7 @@ void runTextExport(Backend& backend, const TextExport& job) {
   const auto& fields = cur->fields();
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i) line += ',';
-    appendQuoted(line, fields[i].name);
+    appendCsvQuoted(line, fields[i].name);
   }
   line += "\r\n";
   std::vector<Value> row;
@@ -132,7 +132,7 @@ void runTextExport(Backend& backend, const TextExport& job) {
     if (!cur->next(row)) break;
     for (size_t i = 0; i < row.size(); ++i) {
       if (i) line += ',';
-      appendField(line, row[i]);
+      appendCsvField(line, row[i]);
     }
     line += "\r\n";
     if (line.size() > (1 << 16)) {

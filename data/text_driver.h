@@ -7,9 +7,17 @@
 
 #include <string>
 
+#include "data/value.h"
+
 namespace vov {
 
 class Backend;
+
+// One field of a CSV line as the export writes it (below), appended to
+// `line`: text in double quotes, and so on.
+void appendCsvField(std::string& line, const Value& v);
+// Text in double quotes, inner quotes doubled.
+void appendCsvQuoted(std::string& line, const std::string& text);
 
 struct TextExport {
   std::string folder;  // as written, with its trailing separator
