@@ -331,11 +331,12 @@ int64_t rowCount(Connection& db, const std::string& table) {
   return v.kind() == Value::Kind::Int ? v.asInt() : std::stoll(v.toText());
 }
 
-// Reports refused rows: the one in hand, or earlier ones still in flight
-// when the engine refused them.
-class Rejects {
+// What became of each run: refused rows reported with their old values, and
+// the values cut counted for the rows the new table took. A backend may
+// settle runs late; their rows are kept until it has.
+class RunLedger {
  public:
-  Rejects(const MigrationRequest& request, const DataSet& rows, MigrationCounts& counts)
+  RunLedger(const MigrationRequest& request, const DataSet& rows, MigrationCounts& counts)
       : request_(request), rows_(rows), counts_(counts) {}
 
   void report(int64_t row, const std::string& message, const std::vector<Value>& values) {
@@ -350,27 +351,43 @@ class Rejects {
     return current_;
   }
 
-  // After a run: reports what the engine refused since, and keeps the rows
-  // of runs still in flight.
-  void settle(Command& command, int64_t runs, const WritePlan& plan) {
+  // After the run of old row `row` (the current one; 0 after the last,
+  // when only earlier runs may still settle) with `cuts` values cut.
+  void ran(Command& command, int64_t row, int64_t cuts, const WritePlan& plan) {
+    bool currentRefused = false;
     for (const RefusedRun& r : command.takeRefused()) {
-      const int64_t row = r.run + 1;
-      if (row == runs) {
-        report(row, refusalText(r.message, plan, command.parameters()), current());
+      const int64_t refused = r.run + 1;
+      if (refused == row) {
+        currentRefused = true;
+        report(refused, refusalText(r.message, plan, command.parameters()), current());
         continue;
       }
       for (const Pending& p : pending_)
-        if (p.row == row) report(row, r.message, p.values);
+        if (p.row == refused) {
+          counts_.cut -= p.cuts;
+          report(refused, r.message, p.values);
+        }
     }
+    if (row == 0) return;
+    if (!currentRefused) counts_.cut += cuts;
     const int64_t inFlight = command.runsInFlight();
-    if (inFlight > 0 && (pending_.empty() || pending_.back().row != runs))
-      pending_.push_back({runs, current()});
+    if (inFlight > 0 && !currentRefused)
+      pending_.push_back({row, cuts, request_.onRowError == OnRowError::Skip ? current() : std::vector<Value>()});
     while (static_cast<int64_t>(pending_.size()) > inFlight) pending_.pop_front();
+  }
+
+  // The run of old row `row` failed and the rows from it on are not in the
+  // new table.
+  void failedAt(int64_t row) {
+    for (const Pending& p : pending_)
+      if (p.row >= row) counts_.cut -= p.cuts;
+    pending_.clear();
   }
 
  private:
   struct Pending {
     int64_t row;
+    int64_t cuts;
     std::vector<Value> values;
   };
   const MigrationRequest& request_;
@@ -393,19 +410,21 @@ bool dryRun(TDataModule2& dm, const MigrationRequest& request, const WritePlan& 
   insert.prepare();
   std::unique_ptr<RowCheck> check = dm.ADOConnection1new.backend().rowCheck(plan.write);
   counts.checked = check != nullptr;
-  Rejects rejects(request, rows, counts);
+  RunLedger ledger(request, rows, counts);
   std::vector<Value> values(bindings.size());
   std::vector<Parameter>& params = insert.parameters();
   while (!rows.eof()) {
+    int64_t cuts = 0;
     for (size_t i = 0; i < bindings.size(); ++i)
-      if (bind(bindings[i], values[i])) ++counts.cut;
+      if (bind(bindings[i], values[i])) ++cuts;
     ++counts.read;
     std::string refusal = check ? check->check(values) : std::string();
     if (refusal.empty()) {
       ++counts.written;
+      counts.cut += cuts;
     } else {
       for (size_t p = 0; p < params.size(); ++p) params[p].value = values[plan.lineOf[p]];
-      rejects.report(counts.read, refusalText(refusal, plan, params), rejects.current());
+      ledger.report(counts.read, refusalText(refusal, plan, params), ledger.current());
     }
     splitWritten(counts, plan.write.mode);
     if (request.progress) request.progress(static_cast<int32_t>(counts.read));
@@ -473,18 +492,19 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
   int64_t rowsBefore = -1;
   int32_t counter = 0;
   Step step = Step::Other;
-  Rejects rejects(request, rows, counts);
+  RunLedger ledger(request, rows, counts);
   try {
     if (request.mode == WriteMode::Upsert) rowsBefore = rowCount(newDb, newTable);
     std::vector<Parameter>& params = insert.parameters();
     const size_t n = params.size();
     while (!rows.eof()) {
+      int64_t cuts = 0;
       for (size_t p = 0; p < n; ++p)
-        if (bind(bindings[plan.lineOf[p]], params[p].value) && plan.countsCut[p]) ++counts.cut;
+        if (bind(bindings[plan.lineOf[p]], params[p].value) && plan.countsCut[p]) ++cuts;
       ++counts.read;
       step = Step::Insert;
       insert.execute();
-      if (skip) rejects.settle(insert, counts.read, plan);
+      ledger.ran(insert, counts.read, cuts, plan);
       ++counter;
       step = Step::Other;
       if (request.progress) request.progress(counter);
@@ -493,7 +513,7 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
     }
     step = Step::Insert;
     insert.finish();
-    if (skip) rejects.settle(insert, counts.read, plan);
+    ledger.ran(insert, 0, 0, plan);
   } catch (...) {
     std::exception_ptr failure = std::current_exception();
     // Runs still in flight end first; an earlier failure among them is the
@@ -501,7 +521,7 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
     if (step != Step::Insert) {
       try {
         insert.finish();
-        if (skip) rejects.settle(insert, counts.read, plan);
+        ledger.ran(insert, 0, 0, plan);
       } catch (...) {
         failure = std::current_exception();
       }
@@ -518,6 +538,7 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
         e.reword(refusalText(e.message(), plan, insert.parameters()));
       placeFailure(e, Step::Insert, failing,
                    violatedKeyText(e, inHand, plan, insert.parameters()), oldDb, newDb);
+      ledger.failedAt(failing);
       counts.read = failing;
     } catch (Error& e) {
       placeFailure(e, step, step == Step::ReadOld ? counts.read + 1 : counts.read, std::string(),
