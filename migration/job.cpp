@@ -163,6 +163,7 @@ JobReport runJob(TDataModule2& dm, const std::vector<TablePair>& pairs, const Jo
     request.lines = pair.lines;
     request.filter = options.filter;
     request.progress = events.progress;
+    request.confirmCaveat = events.confirmCaveat;
     request.mode = options.mode;
     request.onRowError = options.onRowError;
     request.dryRun = options.dryRun;

@@ -96,6 +96,8 @@ struct JobReport {
 struct JobEvents {
   std::function<void(size_t index, const TablePair&)> pairStarts;
   std::function<void(int32_t)> progress;  // may throw Abort to interrupt
+  // Asked before a pair whose new table cannot undo its rows; false stops the job there.
+  std::function<bool(const std::string& caveat)> confirmCaveat;
   std::function<void(const PairReport&)> pairEnds;
 };
 

@@ -227,4 +227,10 @@ CommandResult runShell(const std::string& command) {
   return r;
 }
 
+CommandResult runBatch(const std::vector<std::string>& args) {
+  std::string cmd = shellQuote(std::string(VOV_BIN_DIR) + "/vovarize-batch");
+  for (const std::string& a : args) cmd += " " + shellQuote(a);
+  return runShell(cmd);
+}
+
 }  // namespace vov::test

@@ -95,6 +95,9 @@ struct CommandResult {
 };
 CommandResult runShell(const std::string& command);
 
+// Runs the built vovarize-batch with `args`.
+CommandResult runBatch(const std::vector<std::string>& args);
+
 }  // namespace vov::test
 
 #endif
