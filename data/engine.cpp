@@ -267,8 +267,8 @@ void Command::prepare() {
   if (!connection_) throw Error(name_ + ": Missing Connection or ConnectionString");
   std::unique_ptr<Statement> st = connection_->backend().prepare(engineText_);
   if (!st->setRunPolicy(policy_))
-    throw Error(policy_.skipRefused ? "这个数据库不能只撤销出错的一行而继续写入其余的行"
-                                    : "这个数据库不能报告语句是否改动了行");
+    throw Error(policy_.skipRefused ? "这个新数据库还不能跳过被拒绝的行而继续写入其余的行，只能在出错的行处停止"
+                                    : "这个新数据库还不能报告一行是否找到并改动了");
   prepared_ = std::move(st);
 }
 

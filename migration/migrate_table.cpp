@@ -476,6 +476,8 @@ bool migrateTable(TDataModule2& dm, const MigrationRequest& request) {
   const bool skip = request.onRowError == OnRowError::Skip;
   insert.setRunPolicy(RunPolicy{skip, request.mode == WriteMode::Update});
   if (request.dryRun) return dryRun(dm, request, plan, bindings, counts);
+  // A policy the engine cannot keep is refused before anything is written.
+  insert.prepare();
 
   // Said before anything is written, and again with any error.
   const std::string caveat = newDb.backend().transactionCaveat(newTable);
