@@ -23,6 +23,19 @@ uint32_t FilePages::allocate() {
   return page;
 }
 
+void RowsAt::add(uint32_t page, uint8_t row, const std::string& value) {
+  auto& r = rows_[page << 8 | row];
+  r.first = value;
+  r.second = {value.empty() ? access::KeyValue{} : access::KeyValue::of(r.first)};
+}
+
+access::RowLookup RowsAt::lookup() const {
+  return [this](access::RowPointer at) -> const std::vector<access::KeyValue>* {
+    auto it = rows_.find(at.encode());
+    return it == rows_.end() ? nullptr : &it->second.second;
+  };
+}
+
 std::vector<std::string> accessWrittenFiles() {
   return {"access/ASampleDatabase.accdb", "access/DateTestDatabase.mdb", "access/calcfields_ace14.accdb",
           "access/compindex_ace14.accdb", "access/emoticons_ace14.accdb",

@@ -4,9 +4,11 @@
 #define VOVARIZE_TESTS_ACCESS_INDEX_INDEX_SUPPORT_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "data/access/format/index_check.h"
 #include "data/access/format/index_tree.h"
 
 namespace vov::test {
@@ -27,6 +29,19 @@ class FilePages : public access::IndexPages {
  private:
   std::string bytes_;
   std::vector<uint32_t> allocated_;
+};
+
+// Rows by address for checking an index without a table: each row one
+// column value, kept here (empty: NULL).
+class RowsAt {
+ public:
+  void add(uint32_t page, uint8_t row, const std::string& value);
+  void remove(uint32_t page, uint8_t row) { rows_.erase(page << 8 | row); }
+  size_t size() const { return rows_.size(); }
+  access::RowLookup lookup() const;
+
+ private:
+  std::map<uint32_t, std::pair<std::string, std::vector<access::KeyValue>>> rows_;
 };
 
 // Jet 4 / ACE files of tests/testdata/access that Access itself wrote.

@@ -187,5 +187,42 @@ TEST(IndexedAppend, RelationshipsWantTheirParentRow) {
   EXPECT_EQ(checkerProblems(path), "");
 }
 
+// The checker looks each entry's row up and counts the rows, so a row
+// whose entry Access wrote is gone must still be found and named.
+TEST(IndexedAppend, ARowWhoseEntryIsGoneIsNamed) {
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/compindex_ace14.accdb");
+  std::string named;
+  {
+    access::PageFile f(path, true);
+    const access::TableDef def =
+        access::readTableDef(f, access::findTable(f, "Table1").definitionPage());
+    uint32_t leaf = def.realIndexes.at(0).firstPage;
+    access::IndexPage p;
+    for (;;) {
+      access::PageRef page = f.get(leaf);
+      ASSERT_EQ(access::IndexPage::parse(page->bytes.data(), f.pageSize(), &p), nullptr);
+      if (p.leaf()) break;
+      leaf = p.child(0);
+    }
+    const std::string_view e = p.entry(3);
+    const auto* ptr = reinterpret_cast<const uint8_t*>(e.data()) + e.size() - 4;
+    named = "第 " + std::to_string(ptr[0] << 16 | ptr[1] << 8 | ptr[2]) + " 页第 " +
+            std::to_string(ptr[3]) + " 行没有索引条目";
+    p.erase(3);
+    access::PageRef page = f.get(leaf);
+    p.serialize(page->bytes.data(), f.pageSize(), def.page);
+    f.touch(page);
+    f.flush(false);
+  }
+  try {
+    indexReports(path, "Table1");
+    ADD_FAILURE() << "the missing entry was not noticed";
+  } catch (const access::FormatError& e) {
+    EXPECT_NE(std::string(e.what()).find(named), std::string::npos) << e.what();
+  }
+  EXPECT_NE(checkerProblems(path).find(named), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vov::test

@@ -5,6 +5,8 @@
 // unverified character is named with table, index and column.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "data/access/format/catalog.h"
 #include "data/access/format/index_check.h"
 #include "data/access/format/table_indexes.h"
@@ -96,6 +98,7 @@ TEST(TableIndexes, IgnoreNullsAndSharedIndexesAndCounts) {
     bool data2;
   };
   uint8_t n = 0;
+  std::map<uint32_t, std::vector<KeyValue>> stored;
   for (R r : {R{"r1", nullptr, false}, R{"r2", "x", false}, R{"r3", nullptr, true},
               R{"r4", "x", false}, R{"r5", "x", true}}) {
     std::vector<KeyValue> row(3);
@@ -103,6 +106,7 @@ TEST(TableIndexes, IgnoreNullsAndSharedIndexesAndCounts) {
     if (r.data1) row[1] = KeyValue::of(r.data1);
     if (r.data2) row[2] = KeyValue::of(twelve);
     const TableIndexes::Keys k = t.indexes->prepare(row);
+    stored[3000 << 8 | n] = row;
     t.indexes->insert(k, 3000, n++);
   }
   // r1 has no entry; r2 and r4 share a key.
@@ -110,10 +114,14 @@ TEST(TableIndexes, IgnoreNullsAndSharedIndexesAndCounts) {
   EXPECT_EQ(t.index("PrimaryKey").count, 5u);
   t.indexes->flush();
   t.file.flush(false);
+  const RowLookup lookup = [&](RowPointer at) { return &stored.at(at.encode()); };
   for (size_t i = 0; i < t.indexes->size(); ++i) {
     const IndexDef& d = t.indexes->def(i);
-    IndexCheck c(*t.pages[i], t.def.page, "TableIgnoreNulls2_temp", d);
-    EXPECT_EQ(c.entries(), d.name == "DataIndex" ? 4u : 5u);
+    IndexCheck c(*t.pages[i], t.def.page, "TableIgnoreNulls2_temp", d, lookup);
+    const size_t entries = d.name == "DataIndex" ? 4u : 5u;
+    c.expectRows(entries);
+    EXPECT_EQ(c.entries(), entries);
+    EXPECT_EQ(c.keysCompared(), entries);
     EXPECT_EQ(c.distinctKeys(), d.count);
   }
 

@@ -34,9 +34,9 @@ std::string rowName(uint32_t pointer) {
 }  // namespace
 
 IndexCheck::IndexCheck(IndexPages& pages, uint32_t owner, const std::string& table,
-                       const IndexDef& def)
+                       const IndexDef& def, const RowLookup& lookup)
     : pagesIn_(pages), owner_(owner), where_("表“" + table + "”的索引“" + def.name + "”"),
-      def_(def) {
+      def_(def), lookup_(lookup) {
   std::vector<std::vector<Link>> levels;
   walk(def.root, 0, levels);
   // Each level, left to right, is one doubly linked list.
@@ -48,10 +48,6 @@ IndexCheck::IndexCheck(IndexPages& pages, uint32_t owner, const std::string& tab
         fail(pageName(level[i].page) + "与同层相邻页的链接不符");
     }
   }
-  std::sort(entries_.begin(), entries_.end());
-  for (size_t i = 1; i < entries_.size(); ++i)
-    if (entries_[i].pointer == entries_[i - 1].pointer)
-      fail(rowName(entries_[i].pointer) + "有两个索引条目");
 }
 
 void IndexCheck::fail(const std::string& what) const { throw FormatError(where_ + "：" + what); }
@@ -60,12 +56,13 @@ std::string IndexCheck::walk(uint32_t n, int depth, std::vector<std::vector<Link
   if (depth > kMaxDepth) fail("索引树的层数过多");
   if (!visited_.insert(n).second) fail(pageName(n) + "在索引树中出现两次");
   pages_.push_back(n);
-  const uint8_t* raw = pagesIn_.read(n);
   IndexPage p;
-  if (const char* bad = IndexPage::parse(raw, pagesIn_.pageSize(), &p))
-    fail(pageName(n) + "：" + bad);
-  if (get32(raw + indexpage::kOwner) != owner_)
-    fail(pageName(n) + "不属于该表");
+  {
+    const uint8_t* raw = pagesIn_.read(n);
+    if (const char* bad = IndexPage::parse(raw, pagesIn_.pageSize(), &p))
+      fail(pageName(n) + "：" + bad);
+    if (get32(raw + indexpage::kOwner) != owner_) fail(pageName(n) + "不属于该表");
+  }
   if (levels.size() <= static_cast<size_t>(depth)) levels.resize(depth + 1);
   levels[depth].push_back({n, p.previous, p.next});
   const std::string page = pageName(n);
@@ -78,16 +75,7 @@ std::string IndexCheck::walk(uint32_t n, int depth, std::vector<std::vector<Link
       std::string_view e = p.entry(i);
       if (!lastEntry_.empty() && !(std::string_view(lastEntry_) < e))
         fail(page + "的条目 " + std::to_string(i) + " 没有按键的顺序排列");
-      lastEntry_.assign(e);
-      std::string_view key = e.substr(0, e.size() - indexpage::kRowPointerSize);
-      if (distinct_ == 0 || key != lastKey_) ++distinct_;
-      lastKey_.assign(key);
-      // The row pointer, page then row, big-endian: as page << 8 | row.
-      const uint32_t pointer =
-          readBigEndian32(reinterpret_cast<const uint8_t*>(e.data()) + key.size());
-      entries_.push_back({pointer, static_cast<uint32_t>(keys_.size()),
-                          static_cast<uint16_t>(key.size()), false});
-      keys_ += key;
+      entry(e);
     }
     return p.empty() ? std::string() : std::string(p.last());
   }
@@ -101,64 +89,106 @@ std::string IndexCheck::walk(uint32_t n, int depth, std::vector<std::vector<Link
   return std::string(p.last());
 }
 
-void IndexCheck::row(uint32_t page, uint8_t rowNumber, const std::vector<KeyValue>& values) {
-  const uint32_t pointer = (page << 8) | rowNumber;
-  Entry probe{pointer, 0, 0, false};
-  auto it = std::lower_bound(entries_.begin(), entries_.end(), probe);
-  const bool found = it != entries_.end() && it->pointer == pointer;
-  if (!rowIndexed(def_, values)) {
-    if (found) fail(rowName(pointer) + "的键列都为空，却有索引条目");
-    return;
-  }
-  if (!found) fail(rowName(pointer) + "没有索引条目");
-  if (it->matched) fail(rowName(pointer) + "被检查了两次");
-  it->matched = true;
+// One leaf entry, in index order: its row must be there, indexed, and hold
+// its key.
+void IndexCheck::entry(std::string_view e) {
+  ++entries_;
+  lastEntry_.assign(e);
+  std::string_view key = e.substr(0, e.size() - indexpage::kRowPointerSize);
+  if (distinct_ == 0 || key != lastKey_) ++distinct_;
+  lastKey_.assign(key);
+  // The row pointer, page then row, big-endian: as page << 8 | row.
+  const uint32_t pointer =
+      readBigEndian32(reinterpret_cast<const uint8_t*>(e.data()) + key.size());
+  if (!lookup_) return;
+  const std::vector<KeyValue>* values = lookup_(RowPointer::decode(pointer));
+  if (!values) fail("索引条目指向的" + rowName(pointer) + "不是表中的行");
+  if (!rowIndexed(def_, *values)) fail(rowName(pointer) + "的键列都为空，却有索引条目");
   std::string want;
   try {
-    want = rowKey(def_, values);
+    want = rowKey(def_, *values);
   } catch (const KeyError&) {
-    ++unverified_;
+    if (!unverified_.insert(pointer).second) fail(rowName(pointer) + "有两个索引条目");
     return;
   }
-  std::string_view have = std::string_view(keys_).substr(it->keyOffset, it->keyLength);
-  if (want != have)
-    fail(rowName(pointer) + "的索引键为 " + hex(have) + "，按该行的值应为 " + hex(want));
+  if (want != key)
+    fail(rowName(pointer) + "的索引键为 " + hex(key) + "，按该行的值应为 " + hex(want));
   ++compared_;
 }
 
-void IndexCheck::finish() {
-  for (const Entry& e : entries_)
-    if (!e.matched) fail("索引条目指向的" + rowName(e.pointer) + "不是表中的行");
+void IndexCheck::expectRows(uint64_t indexedRows,
+                            const std::function<std::string(IndexTree&)>& firstMissing) {
+  if (indexedRows == entries_) return;
+  if (indexedRows < entries_)  // cannot be: each entry has a row of its own
+    fail("条目比表中应有条目的行多");
+  std::string which;
+  if (firstMissing) {
+    IndexTree tree(pagesIn_, owner_, def_.root);
+    which = firstMissing(tree);
+  }
+  if (!which.empty()) fail(which + "没有索引条目");
+  fail("表中有 " + std::to_string(indexedRows - entries_) + " 行没有索引条目");
 }
 
 std::vector<IndexReport> checkTableIndexes(PageFile& file, const TableDef& table,
                                            const std::string& tableName) {
   const std::vector<IndexDef> defs = indexDefs(table);
   FileIndexPages pages(file);
-  std::vector<IndexCheck> checks;
+  // Rows each index must hold, counted from the rows' null masks alone.
+  std::vector<uint64_t> indexed(defs.size(), 0);
+  std::vector<std::vector<size_t>> keyColumns(defs.size());
+  for (size_t i = 0; i < defs.size(); ++i)
+    for (const IndexedColumn& c : defs[i].columns)
+      for (size_t k = 0; k < table.columns.size(); ++k)
+        if (table.columns[k].number == c.number) keyColumns[i].push_back(k);
+  std::vector<FieldSpan> spans;
+  scanRows(file, table, [&](RowPointer at, const uint8_t* row, uint32_t length) {
+    if (!crackRow(table, row, length, &spans))
+      throw FormatError(rowName(at.encode()) + "无法拆分为各列");
+    for (size_t i = 0; i < defs.size(); ++i) {
+      bool any = !defs[i].ignoreNulls;
+      for (size_t k : keyColumns[i])
+        any = any || table.columns[k].type == kColBool || !spans[k].null;
+      indexed[i] += any;
+    }
+  });
+
+  std::vector<IndexReport> out;
   for (size_t i = 0; i < defs.size(); ++i) {
-    checks.emplace_back(pages, table.page, tableName, defs[i]);
-    std::vector<uint32_t> used = checks.back().pages();
+    const IndexDef& def = defs[i];
+    StoredRowValues values(table, {def});
+    PageRef hold;
+    const RowLookup lookup = [&](RowPointer at) -> const std::vector<KeyValue>* {
+      const uint8_t* row = nullptr;
+      uint32_t length = 0;
+      if (!rowAt(file, table, at, &hold, &row, &length)) return nullptr;
+      return &values.read(row, length);
+    };
+    IndexCheck check(pages, table.page, tableName, def, lookup);
+    check.expectRows(indexed[i], [&](IndexTree& tree) {
+      std::string missing;
+      scanRows(file, table, [&](RowPointer at, const uint8_t* row, uint32_t length) {
+        const std::vector<KeyValue>& v = values.read(row, length);
+        if (!missing.empty() || !rowIndexed(def, v)) return;
+        try {
+          if (!tree.containsEntry(rowKey(def, v), at.page, at.row)) missing = rowName(at.encode());
+        } catch (const KeyError&) {
+        }
+      });
+      return missing;
+    });
+    std::vector<uint32_t> used = check.pages();
     std::sort(used.begin(), used.end());
     if (UsageMap::read(file, table.realIndexes[i].usageMap).pages() != used)
-      throw FormatError("表“" + tableName + "”的索引“" + defs[i].name +
+      throw FormatError("表“" + tableName + "”的索引“" + def.name +
                         "”的页面分配表与索引所用的页不符");
-  }
-  StoredRowValues values(table, defs);
-  scanRows(file, table, [&](RowPointer at, const uint8_t* row, uint32_t length) {
-    const std::vector<KeyValue>& v = values.read(row, length);
-    for (IndexCheck& c : checks) c.row(at.page, at.row, v);
-  });
-  std::vector<IndexReport> out;
-  for (size_t i = 0; i < checks.size(); ++i) {
-    checks[i].finish();
     IndexReport r;
-    r.name = defs[i].name;
-    r.entries = checks[i].entries();
-    r.distinctKeys = checks[i].distinctKeys();
-    r.storedCount = defs[i].count;
-    r.keysCompared = checks[i].keysCompared();
-    r.keysUnverified = checks[i].keysUnverified();
+    r.name = def.name;
+    r.entries = check.entries();
+    r.distinctKeys = check.distinctKeys();
+    r.storedCount = def.count;
+    r.keysCompared = check.keysCompared();
+    r.keysUnverified = check.keysUnverified();
     out.push_back(std::move(r));
   }
   return out;

@@ -111,6 +111,15 @@ bool IndexTree::containsKey(std::string_view key) {
   return found;
 }
 
+bool IndexTree::containsEntry(std::string_view key, uint32_t rowPage, uint8_t rowNumber) {
+  const std::string x = indexSortPart(key, rowPage, rowNumber);
+  const IndexPage& leaf = load(descend(x, nullptr, false));
+  const size_t pos = leaf.lowerBound(x);
+  const bool found = pos < leaf.size() && leaf.entry(pos) == x;
+  trim();
+  return found;
+}
+
 bool IndexTree::insert(std::string_view key, uint32_t rowPage, uint8_t rowNumber) {
   if (key.size() > kMaxIndexKey)
     throw Error("索引键长 " + std::to_string(key.size()) + " 字节，超过索引页能容纳的 " +

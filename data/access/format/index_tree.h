@@ -39,6 +39,8 @@ class IndexTree {
 
   // Whether an entry has exactly this key.
   bool containsKey(std::string_view key);
+  // Whether the index holds exactly this entry.
+  bool containsEntry(std::string_view key, uint32_t rowPage, uint8_t rowNumber);
   // Adds the entry for a row; true when no entry had this key before.
   // Raises FormatError for pages that are not a sound index.
   bool insert(std::string_view key, uint32_t rowPage, uint8_t rowNumber);

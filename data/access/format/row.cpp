@@ -169,9 +169,35 @@ std::string rowName(RowPointer at) {
 
 }  // namespace
 
+namespace {
+
+// The bytes of the live row a slot stands for; a slot holding the address
+// of a moved row leads to where it lives now. Each hop must land on a row
+// of this table.
+void followSlot(PageFile& file, const TableDef& def, RowPointer at, PageRef page, RowExtent e,
+                PageRef* hold, const uint8_t** row, uint32_t* length) {
+  for (int hop = 0; e.flags & datapage::kLookup; ++hop) {
+    if (hop >= 8 || e.end - e.start < 4) throw FormatError(rowName(at) + "的转移地址有误");
+    const uint8_t* p = page->bytes.data() + e.start;
+    const RowPointer to{get24(p + 1), p[0]};
+    if (to.page == 0 || to.page >= file.pageCount()) throw FormatError(rowName(at) + "转移到文件之外");
+    page = file.get(to.page);
+    const uint8_t* b = page->bytes.data();
+    if (b[0] != kPageData || get32(b + datapage::kOwner) != def.page ||
+        !rowExtent(b, file.pageSize(), to.row, &e))
+      throw FormatError(rowName(at) + "转移到的" + rowName(to) + "不属于这个表");
+  }
+  *row = page->bytes.data() + e.start;
+  *length = e.end - e.start;
+  *hold = std::move(page);
+}
+
+}  // namespace
+
 void scanRows(PageFile& file, const TableDef& def, const RowFn& fn) {
   const UsageMap owned = UsageMap::read(file, def.ownedPages);
   const uint32_t size = file.pageSize();
+  PageRef hold;
   for (uint32_t pg : owned.pages()) {
     if (pg >= file.pageCount()) throw FormatError("表的页面分配表指向文件末尾之外的第 " + std::to_string(pg) + " 页");
     PageRef page = file.get(pg);
@@ -180,33 +206,33 @@ void scanRows(PageFile& file, const TableDef& def, const RowFn& fn) {
     const uint32_t rows = get16(b + datapage::rowCountOffset(size));
     for (uint32_t r = 0; r < rows; ++r) {
       RowExtent e;
-      RowPointer at{pg, static_cast<uint8_t>(r)};
+      const RowPointer at{pg, static_cast<uint8_t>(r)};
       if (!rowExtent(b, size, r, &e)) throw FormatError(rowName(at) + "的位置超出页面");
       if (e.flags & datapage::kDeleted) continue;
       if (!(e.flags & datapage::kLookup)) {
         fn(at, b + e.start, e.end - e.start);
         continue;
       }
-      // A moved row may move again; each hop must land on a live row of
-      // this table.
-      RowPointer to = at;
-      PageRef away = page;
-      RowExtent ae = e;
-      for (int hop = 0;; ++hop) {
-        if (hop >= 8 || ae.end - ae.start < 4) throw FormatError(rowName(at) + "的转移地址有误");
-        const uint8_t* p = away->bytes.data() + ae.start;
-        to = RowPointer{get24(p + 1), p[0]};
-        if (to.page == 0 || to.page >= file.pageCount()) throw FormatError(rowName(at) + "转移到文件之外");
-        away = file.get(to.page);
-        const uint8_t* ab = away->bytes.data();
-        if (ab[0] != kPageData || get32(ab + datapage::kOwner) != def.page ||
-            !rowExtent(ab, size, to.row, &ae))
-          throw FormatError(rowName(at) + "转移到的" + rowName(to) + "不属于这个表");
-        if (!(ae.flags & datapage::kLookup)) break;
-      }
-      fn(at, away->bytes.data() + ae.start, ae.end - ae.start);
+      const uint8_t* row = nullptr;
+      uint32_t length = 0;
+      followSlot(file, def, at, page, e, &hold, &row, &length);
+      fn(at, row, length);
     }
   }
+}
+
+bool rowAt(PageFile& file, const TableDef& def, RowPointer at, PageRef* hold,
+           const uint8_t** row, uint32_t* length) {
+  if (at.page >= file.pageCount()) return false;
+  PageRef page = file.get(at.page);
+  const uint8_t* b = page->bytes.data();
+  if (b[0] != kPageData || get32(b + datapage::kOwner) != def.page) return false;
+  if (at.row >= get16(b + datapage::rowCountOffset(file.pageSize()))) return false;
+  RowExtent e;
+  if (!rowExtent(b, file.pageSize(), at.row, &e)) throw FormatError(rowName(at) + "的位置超出页面");
+  if (e.flags & datapage::kDeleted) return false;
+  followSlot(file, def, at, std::move(page), e, hold, row, length);
+  return true;
 }
 
 }  // namespace vov::access

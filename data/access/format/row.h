@@ -52,10 +52,17 @@ uint32_t maxRowSize(uint32_t pageSize);
 // Calls `fn` for every live row of the table, in page order, with the
 // bytes of the row (a moved row where it now lives, at its original
 // place in the order). `at` is the row's address as index entries name
-// it: a moved row keeps its original one. The page stays in memory during the call. Raises
-// FormatError for rows that cannot be where the row table says.
+// it: a moved row keeps its original one. The page stays in memory during
+// the call. Raises FormatError for rows that cannot be where the row table
+// says.
 using RowFn = std::function<void(RowPointer at, const uint8_t* row, uint32_t length)>;
 void scanRows(PageFile& file, const TableDef& def, const RowFn& fn);
+
+// The live row an index entry naming `at` stands for (a moved row where it
+// now lives): false when no live row of the table is there. `hold` keeps
+// its page in memory while `row` is used. FormatError as scanRows.
+bool rowAt(PageFile& file, const TableDef& def, RowPointer at, PageRef* hold,
+           const uint8_t** row, uint32_t* length);
 
 }  // namespace vov::access
 

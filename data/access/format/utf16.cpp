@@ -1,28 +1,9 @@
+// UTF-16LE text of Jet 4 and ACE files (utf16.h).
 #include "data/access/format/utf16.h"
 
+#include "data/text_util.h"
+
 namespace vov::access {
-
-namespace {
-
-void appendUtf8(std::string& s, uint32_t cp) {
-  if (cp < 0x80) {
-    s.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    s.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    s.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    s.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-}  // namespace
 
 std::string utf8FromUtf16le(const uint8_t* p, size_t bytes) {
   std::string s;
@@ -30,6 +11,10 @@ std::string utf8FromUtf16le(const uint8_t* p, size_t bytes) {
   const size_t n = bytes / 2;
   for (size_t i = 0; i < n; ++i) {
     uint32_t u = static_cast<uint32_t>(p[2 * i] | (p[2 * i + 1] << 8));
+    if (u < 0x80) {  // most stored text: no call per character
+      s.push_back(static_cast<char>(u));
+      continue;
+    }
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
       uint32_t lo = static_cast<uint32_t>(p[2 * i + 2] | (p[2 * i + 3] << 8));
       if (lo >= 0xDC00 && lo <= 0xDFFF) {

@@ -8,23 +8,11 @@
 #include "data/access/format/bytes.h"
 #include "data/access/format/utf16.h"
 #include "data/access/format/value_codec.h"
+#include "data/text_util.h"
 
 namespace vov::access {
 
 namespace {
-
-void appendUtf8(std::string& s, uint32_t cp) {
-  if (cp < 0x80) {
-    s.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    s.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    s.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
 
 std::string digitsOf(unsigned __int128 mag) {
   char buf[48];
