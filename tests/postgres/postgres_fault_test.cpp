@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "data/data_module.h"
 #include "data/error.h"
@@ -61,21 +63,26 @@ class PgFault : public ::testing::Test {
                     map);
   }
 
-  // Starts vovarize-batch migrating src into dst; `timeout` is its
+  // Starts vovarize-batch with `args`; `timeout` is its
   // VOVARIZE_SERVER_TIMEOUT_S, none for the default.
-  pid_t startBatch(const char* timeout, const std::string& newDb = "") {
+  pid_t startBatch(const char* timeout, const std::vector<std::string>& args) {
     const std::string bin = std::string(VOV_BIN_DIR) + "/vovarize-batch";
-    const std::string target = newDb.empty() ? server.address() : newDb;
+    std::vector<char*> argv{const_cast<char*>(bin.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
       if (timeout) setenv("VOVARIZE_SERVER_TIMEOUT_S", timeout, 1);
       else unsetenv("VOVARIZE_SERVER_TIMEOUT_S");
       if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(99);
-      execl(bin.c_str(), bin.c_str(), "--old", source.c_str(), "--new", target.c_str(), "--map",
-            map.c_str(), static_cast<char*>(nullptr));
+      execv(bin.c_str(), argv.data());
       _exit(98);
     }
     return pid;
+  }
+  // Migrating src into the server's dst (or `newTable`).
+  pid_t startBatch(const char* timeout, const std::string& newTable = "dst") {
+    return startBatch(timeout, {"--old", source, "--new", server.address(), "--map", map, "--new-table", newTable});
   }
 
   // Waits until the batch has reported rows (the migration is under way).
@@ -126,17 +133,54 @@ class PgFault : public ::testing::Test {
 
 TEST_F(PgFault, AServerStoppedMidMigrationEndsItAfterTheTimeOut) {
   prepare(40000, 0.02);
-  pid_t pid = startBatch("2");
+  // Into the table the rows go as COPY; into a view over it, as inserts.
+  server.exec("create view dst_view as select * from dst");
+  for (const char* table : {"dst", "dst_view"}) {
+    SCOPED_TRACE(table);
+    pid_t pid = startBatch("2", table);
+    awaitProgress();
+    server.signalAll(SIGSTOP);
+    const Clock::time_point stopped = Clock::now();
+    EXPECT_EQ(awaitExit(pid, 15), 1);
+    EXPECT_GT(secondsSince(stopped), 1.5);
+    const std::string message = test::readFile(err);
+    EXPECT_NE(message.find("服务器已有 2 秒没有应答"), std::string::npos) << message;
+    EXPECT_NE(message.find("均未写入新表"), std::string::npos) << message;
+    expectNoLibpqInternals(message);
+    expectNoRowsOnceResumed();
+  }
+}
+
+TEST_F(PgFault, AnOldDatabaseStoppedMidReadEndsTheMigrationAfterTheTimeOut) {
+  // The old rows come from the server, slowly; the new table is SQLite's.
+  server.exec("create table src(id int primary key, t text);"
+              "insert into src select g, 'row ' || g from generate_series(1, 40000) g");
+  const std::string target = dir.file("new.db");
+  test::makeSqlite(target, "create table dst(id integer primary key, t text)");
+  saveMappingList({composeFieldMappingLine("src", "id", 2, "dst", "id"),
+                   composeFieldMappingLine("src", "t", 2, "dst", "t")},
+                  map);
+  pid_t pid = startBatch("2", {"--old", server.address(), "--new", target, "--map", map, "--filter",
+                               "where id % 50 <> 0 or pg_sleep(0.01) is not null"});
   awaitProgress();
   server.signalAll(SIGSTOP);
   const Clock::time_point stopped = Clock::now();
   EXPECT_EQ(awaitExit(pid, 15), 1);
   EXPECT_GT(secondsSince(stopped), 1.5);
   const std::string message = test::readFile(err);
+  EXPECT_NE(message.find("老数据库"), std::string::npos) << message;
   EXPECT_NE(message.find("服务器已有 2 秒没有应答"), std::string::npos) << message;
-  EXPECT_NE(message.find("均未写入新表"), std::string::npos) << message;
   expectNoLibpqInternals(message);
-  expectNoRowsOnceResumed();
+  // The rows before the one it could not read stay, as the counter says.
+  const size_t at = message.find("读取第 ");
+  ASSERT_NE(at, std::string::npos) << message;
+  const long k = std::atol(message.c_str() + at + std::strlen("读取第 "));
+  EXPECT_GT(k, 1) << message;
+  EXPECT_EQ(test::sqliteRows(target, "select count(*), coalesce(max(id), 0) from dst")[0],
+            (std::vector<std::string>{std::to_string(k - 1), std::to_string(k - 1)}));
+  const std::string progress = test::readFile(out);
+  EXPECT_NE(progress.find("处理进度：" + std::to_string(k - 1) + "\n"), std::string::npos) << progress;
+  server.signalAll(SIGCONT);
 }
 
 TEST_F(PgFault, CtrlCEndsTheBatchWhileTheServerIsStopped) {
@@ -174,6 +218,40 @@ TEST_F(PgFault, CtrlCWithTheServerAnsweringKeepsTheRowsBefore) {
   EXPECT_NE(server.exec("select count(*) from dst")[0][0], "0");
 }
 
+TEST_F(PgFault, CtrlCDuringACommitSaysItsOutcomeIsUnknown) {
+  // The commit runs a deferred check far longer than the grace an
+  // interrupted wait grants; the default time-out is far longer still.
+  prepare(3, 0);
+  server.exec(
+      "create function slow_check() returns trigger language plpgsql as $$ begin"
+      " perform pg_sleep(4); return null; end $$;"
+      "create constraint trigger slow_check after insert on dst deferrable initially deferred"
+      " for each row when (new.id = 1) execute function slow_check()");
+  pid_t pid = startBatch(nullptr);
+  const Clock::time_point start = Clock::now();
+  while (server.exec("select count(*) from pg_stat_activity where application_name = 'vovarize'"
+                     " and state = 'active' and query = 'commit'")[0][0] != "1") {
+    ASSERT_LT(secondsSince(start), 30) << "the commit did not start";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const Clock::time_point interrupted = Clock::now();
+  kill(pid, SIGINT);
+  EXPECT_EQ(awaitExit(pid, 10), 1);
+  EXPECT_LT(secondsSince(interrupted), 2.5);
+  const std::string message = test::readFile(err);
+  EXPECT_NE(message.find("无法确定"), std::string::npos) << message;
+  // Neither "the rows stay" nor "no row was written" would be true.
+  EXPECT_EQ(message.find("保留在新表中"), std::string::npos) << message;
+  EXPECT_EQ(message.find("均未写入"), std::string::npos) << message;
+  expectNoLibpqInternals(message);
+  // The server, left alone, finishes the commit.
+  while (server.exec("select count(*) from dst")[0][0] != "3") {
+    ASSERT_LT(secondsSince(start), 30);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
 TEST_F(PgFault, AStoppedServerRefusesTheConnectionAfterTheTimeOut) {
   prepare(10, 0);
   server.signalAll(SIGSTOP);
@@ -200,6 +278,8 @@ TEST_F(PgFault, AKilledServerNamesTheReasonInEveryLaterMessage) {
   const size_t at = message.find(pg::kConnectionLost);
   ASSERT_NE(at, std::string::npos) << message;
   EXPECT_NE(message.find("onnection", at + std::strlen(pg::kConnectionLost)), std::string::npos) << message;
+  // The server undoes an open transaction when it starts again.
+  EXPECT_NE(message.find("均未写入新表"), std::string::npos) << message;
   expectNoLibpqInternals(message);
 }
 
