@@ -254,17 +254,20 @@ class PgCopyMigration : public PgCopy {
  protected:
   // The old rows: id, code (unique in the new table, the first row's at
   // row `bad`), name (not null; a varchar, whose null is read as null),
-  // label (an integer into varchar(3), so no cut), n (not negative).
-  void makeSource(int rows, int bad, const std::string& fault) {
-    std::string sql =
-        "create table src(id integer, code integer, name varchar(20), label integer, n integer); begin;";
+  // label (an integer into varchar(3), so no cut), n (not negative). From
+  // row `spelled` on, n is text, the first of them spelled "+n", which has
+  // no binary form: the rows from there go in the text form.
+  void makeSource(int rows, int bad, const std::string& fault, int spelled = 0) {
+    std::string sql = std::string("create table src(id integer, code integer, name varchar(20),"
+                                  " label integer, n ") + (spelled ? "text" : "integer") + "); begin;";
     for (int i = 1; i <= rows; ++i) {
       const bool b = i == bad;
+      const std::string n = std::to_string(b && fault == "check" ? -1 : i);
       sql += "insert into src values(" + std::to_string(i) + ", " +
              std::to_string(b && fault == "unique" ? 1 : i) + ", " +
              (b && fault == "not null" ? "null" : "'名" + std::to_string(i) + "'") + ", " +
              std::to_string(b && fault == "too long" ? 12345 : i % 1000) + ", " +
-             std::to_string(b && fault == "check" ? -1 : i) + ");";
+             (i == spelled ? "'+" + n + "'" : n) + ");";
     }
     test::makeSqlite(source, sql + "commit;");
   }
@@ -305,18 +308,30 @@ TEST_F(PgCopyMigration, AFailingRowKeepsTheRowsBeforeItWithItsOwnMessage) {
   struct Case {
     int k;
     const char* fault;
+    int spelled = 0;
   } cases[] = {
       {batch / 2, "unique"}, {batch + 17, "not null"}, {batch / 3, "too long"}, {7, "check"},
       {1, "check"},          {batch, "not null"},      {batch + 1, "unique"},   {rows, "too long"},
+      // After the change of form: in the batch it started, and a batch later.
+      {batch / 2 + 10, "unique", batch / 2}, {batch + 5, "check", 3},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.k) + " " + c.fault);
+    SCOPED_TRACE(std::to_string(c.k) + " " + c.fault + " " + std::to_string(c.spelled));
     source = dir.file("src" + std::to_string(c.k) + ".db");
-    makeSource(rows, c.k, c.fault);
-    db.exec("drop table if exists dst; create table dst(id int primary key, code int unique,"
-            " name varchar(8) not null, label varchar(3), n int check (n >= 0))");
+    makeSource(rows, c.k, c.fault, c.spelled);
+    const std::string columns =
+        "id int primary key, code int unique, name varchar(8) not null, label varchar(3), n int check (n >= 0)";
+    db.exec("drop table if exists dst; truncate came_by");
+    if (c.spelled) makeTable("dst", columns);  // noting how each row came
+    else db.exec("create table dst(" + columns + ")");
     Outcome o = migrate({{"id", "id"}, {"code", "code"}, {"name", "name"}, {"label", "label"}, {"n", "n"}});
     EXPECT_EQ(o.counter, c.k - 1);
+    if (c.spelled) {
+      // The rows of the failed batch before row k went again as inserts.
+      EXPECT_EQ(cameBy("dst", c.spelled - 1), "binary");
+      EXPECT_EQ(cameBy("dst", c.spelled), c.k - c.spelled >= batch ? "text" : "insert");
+      EXPECT_EQ(cameBy("dst", c.k - 1), "insert");
+    }
     // Exactly the old rows 1..k-1, unchanged.
     EXPECT_EQ(db.rows("select count(*), coalesce(max(id), 0), count(*) filter (where"
                       " name = '名' || id and label = (id % 1000)::text and n = id) from dst")[0],
