@@ -9,6 +9,8 @@
 #include "data/error.h"
 #include "mapping/mapping_line.h"
 #include "migration/migrate_table.h"
+#include "data/connection_string.h"
+#include "tests/support/mariadb_test_server.h"
 #include "tests/support/pg_test_server.h"
 #include "tests/support/test_support.h"
 
@@ -94,4 +96,11 @@ TEST_F(HostileFilters, PostgresRefusesThem) {
   const std::string shown = pg.address().substr(0, pg.address().find(':', 13) + 1) + "***@";
   expectRefused(pg.address(), shown);
   EXPECT_EQ(pg.rows("select count(*) from src"), (std::vector<std::vector<std::string>>{{"2"}}));
+}
+
+TEST_F(HostileFilters, MariaDbRefusesThem) {
+  test::MariaDatabase maria;
+  maria.exec("CREATE TABLE src(id INT); INSERT INTO src VALUES (1), (2)");
+  expectRefused(maria.address(), withoutPassword(maria.address()) + "”");
+  EXPECT_EQ(maria.rows("SELECT COUNT(*) FROM src"), (std::vector<std::vector<std::string>>{{"2"}}));
 }
