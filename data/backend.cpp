@@ -1,6 +1,8 @@
 // Choosing and opening the backend a connection string names.
 #include "data/backend.h"
 
+#include <cerrno>
+
 #include "data/access/access_backend.h"
 #include "data/connection_string.h"
 #include "data/error.h"
@@ -55,9 +57,11 @@ std::string Backend::keyedWriteStatement(const RowWrite& w,
 std::unique_ptr<Backend> openBackend(const std::string& connectionString) {
   const std::string source = dataSourceOf(connectionString);
   if (source.empty()) throw Error("没有指定要打开的数据库");
-  switch (detectEngine(source)) {
+  int openErrno = 0;
+  switch (detectEngine(source, &openErrno)) {
     case EngineKind::Missing:
-      throw Error("找不到数据库文件“" + echo(source, 4 * kEchoChars) + "”");
+      if (openErrno == ENOENT) throw Error("找不到数据库文件“" + echo(source, 4 * kEchoChars) + "”");
+      throw Error("无法打开数据库文件“" + echo(source, 4 * kEchoChars) + "”：" + systemReason(openErrno));
     case EngineKind::Unknown:
       throw Error("“" + echo(source, 4 * kEchoChars) + "”不是可以打开的数据库文件（支持 Access 和 SQLite 文件）");
     case EngineKind::Sqlite:

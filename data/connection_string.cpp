@@ -1,7 +1,11 @@
 // Connection strings and choosing the backend for a data source.
 #include "data/connection_string.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -42,14 +46,22 @@ static bool isPostgresAddress(const std::string& s) {
   return startsWith(s, "postgresql://") || startsWith(s, "postgres://");
 }
 
-EngineKind detectEngine(const std::string& source) {
+EngineKind detectEngine(const std::string& source, int* openErrno) {
   if (isPostgresAddress(source)) return EngineKind::Postgres;
   if (maria::isAddress(source)) return EngineKind::MariaDb;
-  FILE* f = std::fopen(source.c_str(), "rb");
-  if (!f) return EngineKind::Missing;
+  // Not blocking: opening a named pipe would otherwise wait for a writer
+  // that never comes.
+  const int fd = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (openErrno) *openErrno = errno;
+    return EngineKind::Missing;
+  }
+  struct stat st;
   unsigned char head[32] = {0};
-  size_t got = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
+  ssize_t got = 0;
+  // Devices, pipes and folders are no database files, whatever they yield.
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) got = ::pread(fd, head, sizeof head, 0);
+  ::close(fd);
   if (got >= 16 && std::memcmp(head, "SQLite format 3", 16) == 0)
     return EngineKind::Sqlite;
   // Jet and ACE files carry their format name at offset 4.

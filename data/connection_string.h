@@ -19,9 +19,10 @@ std::string dataSourceOf(const std::string& connectionString);
 enum class EngineKind { Missing, Unknown, Sqlite, Access, Postgres, MariaDb };
 
 // Decides by the address scheme or, for files, by the first bytes.
-// Missing: the file does not exist. Unknown: it exists but is no database
-// this program reads (an empty file included).
-EngineKind detectEngine(const std::string& dataSource);
+// Missing: the file cannot be opened (`openErrno` tells why: ENOENT when
+// it does not exist). Unknown: it exists but is no database this program
+// reads (an empty file, a folder or a device included).
+EngineKind detectEngine(const std::string& dataSource, int* openErrno = nullptr);
 
 // A PostgreSQL or MySQL/MariaDB address with its password replaced by
 // "***", for captions and messages; other data sources are returned

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "data/error.h"
 #include "data/error_context.h"
@@ -13,18 +14,34 @@
 namespace vov {
 
 ReplacingFile::ReplacingFile(std::string target, std::string noun)
-    : target_(std::move(target)), noun_(std::move(noun)) {
-  temp_ = target_ + ".tmp-XXXXXX";
+    : target_(std::move(target)), noun_(std::move(noun)), place_(target_) {
+  struct stat st;
+  const bool exists = ::stat(target_.c_str(), &st) == 0;
+  if (exists) {
+    // Renaming over anything but a plain file would put a file where a
+    // device, a pipe or a folder stood.
+    if (S_ISDIR(st.st_mode)) fail("无法写入", systemReason(EISDIR));
+    if (!S_ISREG(st.st_mode)) fail("无法写入", "这不是普通文件（而是设备、管道或套接字）");
+    // A link stays a link: the file it leads to is the one replaced.
+    struct stat link;
+    if (::lstat(target_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+      if (char* real = ::realpath(target_.c_str(), nullptr)) {
+        place_ = real;
+        std::free(real);
+      }
+    }
+  }
+  temp_ = place_ + ".tmp-XXXXXX";
   fd_ = mkstemp(&temp_[0]);
   if (fd_ < 0) {
+    const int err = errno;
     temp_.clear();
-    fail("无法创建", errno);
+    fail("无法创建", systemReason(err));
   }
   // mkstemp makes the file private; give it the mode the target has, or
   // the one a new file would get.
-  struct stat st;
   mode_t mode;
-  if (::stat(target_.c_str(), &st) == 0) {
+  if (exists) {
     mode = st.st_mode & 07777;
   } else {
     mode_t mask = umask(0);
@@ -43,10 +60,12 @@ void ReplacingFile::discard() {
   temp_.clear();
 }
 
-void ReplacingFile::fail(const char* verb, int err) {
+void ReplacingFile::fail(const char* verb, const std::string& reason) {
   discard();
-  throw FileError(verb + noun_ + "“" + echo(target_, 4 * kEchoChars) + "”：" + systemReason(err));
+  throw FileError(verb + noun_ + "“" + echo(target_, 4 * kEchoChars) + "”：" + reason);
 }
+
+void ReplacingFile::fail(const char* verb, int err) { fail(verb, systemReason(err)); }
 
 void ReplacingFile::write(const char* data, size_t size) {
   while (size > 0) {
@@ -65,7 +84,7 @@ void ReplacingFile::commit() {
   int rc = ::close(fd_);
   fd_ = -1;
   if (rc != 0) fail("无法写入", errno);
-  if (std::rename(temp_.c_str(), target_.c_str()) != 0) fail("无法写入", errno);
+  if (std::rename(temp_.c_str(), place_.c_str()) != 0) fail("无法写入", errno);
   temp_.clear();
 }
 

@@ -14,7 +14,8 @@ class ReplacingFile {
  public:
   // Creates the temporary file. `noun` names the file in messages: "文件"
   // gives "无法创建文件“<target>”：<reason>" and "无法写入文件“<target>”：…".
-  // A replaced file's permissions are kept. Raises vov::FileError.
+  // A replaced file's permissions are kept; a link to a file keeps leading
+  // to it; a target that is no plain file is refused. Raises vov::FileError.
   ReplacingFile(std::string target, std::string noun);
   ~ReplacingFile();
   ReplacingFile(const ReplacingFile&) = delete;
@@ -27,9 +28,12 @@ class ReplacingFile {
 
  private:
   [[noreturn]] void fail(const char* verb, int err);
+  [[noreturn]] void fail(const char* verb, const std::string& reason);
   void discard();
 
-  std::string target_, noun_, temp_;
+  std::string target_, noun_;
+  std::string place_;  // the file renamed over: the target, or where its link leads
+  std::string temp_;
   int fd_ = -1;
 };
 

@@ -53,8 +53,11 @@ void saveMappingList(const std::vector<std::string>& lines, const std::string& p
 
 std::vector<std::string> loadMappingList(const std::string& path) {
   const std::string shown = "列表文件“" + echo(path, 4 * kEchoChars) + "”";
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting, as a named pipe nobody writes to would wait
+  // forever; then read as usual, so that a pipe with a writer is read whole.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw Error("无法打开" + shown + "：" + why());
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   // Read no further than a list can be long: a device such as /dev/zero,
   // or a file that is no list, must not fill the memory.
   std::string bytes;

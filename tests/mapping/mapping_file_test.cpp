@@ -1,10 +1,14 @@
 // The mapping list file on disk.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
 
 #include "data/error.h"
 #include "mapping/mapping_file.h"
@@ -148,4 +152,62 @@ TEST(MappingFile, LoadRefusesWhatCannotBeAList) {
     EXPECT_EQ(std::string(e.what()),
               "列表文件“" + dir.file("too long.TXT") + "”的第 3 行太长（超过 64 KB），不是映射列表文件");
   }
+}
+
+// A named pipe nobody writes to is an empty list at once, not an endless
+// wait; one with a writer (as from a shell's process substitution) is read.
+TEST(MappingFile, LoadFromAPipeDoesNotWaitForAWriter) {
+  test::TempDir dir;
+  const std::string fifo = dir.file("list.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_TRUE(loadMappingList(fifo).empty());
+  // Opened for both, the pipe takes the line without a reader; the list is
+  // read whole once the writer closes it.
+  const int fd = open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "a->b >> c->d\r\n", 14), 14);
+  std::thread closer([fd] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    close(fd);
+  });
+  const std::vector<std::string> lines = loadMappingList(fifo);
+  closer.join();
+  EXPECT_EQ(lines, std::vector<std::string>{"a->b >> c->d"});
+}
+
+// Saving replaces a plain file only: a link keeps leading to the saved
+// list, and a pipe or a folder in the list's place is refused untouched.
+TEST(MappingFile, SaveKeepsLinksAndRefusesWhatIsNoFile) {
+  test::TempDir dir;
+  const std::string real = dir.file("real.TXT"), link = dir.file("link.TXT");
+  test::writeFile(real, "old");
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  saveMappingList({"a->b >> c->d"}, link);
+  EXPECT_EQ(test::readFile(real), "a->b >> c->d\r\n");
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+  const std::string fifo = dir.file("pipe.TXT"), folder = dir.file("folder.TXT");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  for (const auto& [target, reason] :
+       {std::pair{fifo, "这不是普通文件（而是设备、管道或套接字）"}, std::pair{folder, "这是一个文件夹"}}) {
+    try {
+      saveMappingList({"x"}, target);
+      ADD_FAILURE() << "saved over " << target;
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), "无法写入列表文件“" + target + "”：" + reason);
+    }
+  }
+  ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  int entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 4) << "no temporary file is left behind";
 }
