@@ -8,7 +8,9 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -152,6 +154,8 @@ namespace {
 class SqliteBackend;
 
 constexpr char kInUse[] = "数据库文件正被其他程序使用，请关闭那个程序后再试";
+constexpr char kReadOnly[] =
+    "数据库文件不能写入：文件或它所在的文件夹没有写入权限，或者文件系统只能读取";
 
 // The engine's message; a lock another program holds is said plainly, and
 // a stop the user asked for ends the command quietly.
@@ -160,6 +164,7 @@ constexpr char kInUse[] = "数据库文件正被其他程序使用，请关闭�
   if ((code == SQLITE_INTERRUPT || code == SQLITE_BUSY) && interruptRequested()) throw Abort();
   std::string message = text ? text : sqlite3_errmsg(db);
   if (code == SQLITE_BUSY) throw Error(std::string(kInUse) + "（" + message + "）");
+  if (code == SQLITE_READONLY) throw Error(std::string(kReadOnly) + "（" + message + "）");
   throw Error(message);
 }
 
@@ -1004,6 +1009,21 @@ bool emptyOrMissing(const std::string& path) {
   return ::stat(path.c_str(), &st) != 0 || st.st_size == 0;
 }
 
+// A rollback journal that still starts with its header: a writer ended
+// without finishing, and the file holds pages of that transaction until
+// the journal is played back. (A committed journal kept for reuse has its
+// header zeroed.)
+bool hotJournal(const std::string& path) {
+  static const unsigned char magic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+  FILE* f = std::fopen((path + "-journal").c_str(), "rb");
+  if (!f) return false;
+  unsigned char head[8];
+  const bool hot = std::fread(head, 1, sizeof head, f) == sizeof head &&
+                   std::memcmp(head, magic, sizeof magic) == 0;
+  std::fclose(f);
+  return hot;
+}
+
 }  // namespace
 
 std::unique_ptr<Backend> openSqliteBackend(const std::string& path) {
@@ -1018,7 +1038,13 @@ std::unique_ptr<Backend> openSqliteBackend(const std::string& path) {
     if (openChecked(path, SQLITE_OPEN_READONLY, &db, &ignored) != SQLITE_OK &&
         emptyOrMissing(path + "-wal")) {
       // With no write-ahead log beside it the file alone holds every row,
-      // and no writer can start one in this folder.
+      // and no writer can start one in this folder; unless an unfinished
+      // transaction left its pages in it, which only its journal can undo.
+      if (hotJournal(path))
+        throw Error("无法打开数据库“" + echo(path, 4 * kEchoChars) +
+                    "”：上次写入它的程序没有完成事务，要用旁边的日志文件“" +
+                    echo(std::filesystem::path(path).filename().string()) +
+                    "-journal”撤销，这只能在可以写入的文件夹中进行；请把这两个文件一起复制到可以写入的文件夹后再打开");
       openChecked(fileUri(path) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, &db,
                   &ignored);
     }

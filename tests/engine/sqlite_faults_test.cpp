@@ -112,6 +112,81 @@ TEST_F(ReadOnlyFolder, AWalFileWithItsLogLeftBehindIsReadWhole) {
   EXPECT_EQ(asNonRoot([&] { return readAll(db, "select a from t order by a"); }), "1;2;3;");
 }
 
+// A writer that died inside a transaction left pages of it in the file and
+// its journal beside it: read without playing the journal back, the file
+// would show changes that were never committed.
+TEST_F(ReadOnlyFolder, AnUnfinishedTransactionIsNotReadAsIfItWereDone) {
+  test::makeSqlite(db, "create table t(a, b); with recursive c(x) as (select 1 union all"
+                       " select x + 1 from c where x < 5000) insert into t select x, randomblob(200) from c;");
+  pid_t writer = fork();
+  if (writer == 0) {
+    sqlite3* h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    sqlite3_exec(h, "pragma cache_size=10; begin; update t set a = -a;", nullptr, nullptr, nullptr);
+    raise(SIGKILL);
+  }
+  waitpid(writer, nullptr, 0);
+  ASSERT_GT(std::filesystem::file_size(db + "-journal"), 0u);
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  EXPECT_EQ(asNonRoot([&] { return readAll(db, "select count(*) from t where a < 0"); }),
+            "error: 无法打开数据库“" + db +
+                "”：上次写入它的程序没有完成事务，要用旁边的日志文件“wal.db-journal”撤销，"
+                "这只能在可以写入的文件夹中进行；请把这两个文件一起复制到可以写入的文件夹后再打开");
+  // Where the journal can be played back, the committed rows are read.
+  ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+  EXPECT_EQ(readAll(db, "select count(*) from t where a < 0"), "0;");
+}
+
+namespace {
+
+// What opening `path` says, or "(opened)".
+std::string openMessage(const std::string& path) {
+  try {
+    Connection c("ADOConnection2old");
+    c.setConnectionString(buildConnectionString(path));
+    c.open();
+    return "(opened)";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+}  // namespace
+
+// A pipe nobody writes to, a device and a folder are said to be no
+// database at once (a pipe used to wait forever for a writer); a file this
+// user may not read is said to be that, not missing.
+TEST(DatabasePaths, WhatIsNoDatabaseFileOrCannotBeReadIsSaidToBe) {
+  test::TempDir dir;
+  const std::string fifo = dir.file("pipe.db");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), dir.path()})
+    EXPECT_EQ(openMessage(path), "“" + path + "”不是可以打开的数据库文件（支持 Access 和 SQLite 文件）");
+  EXPECT_EQ(openMessage(dir.file("missing.db")), "找不到数据库文件“" + dir.file("missing.db") + "”");
+
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  const std::string locked = dir.file("locked.db"), readOnly = dir.file("readonly.db");
+  test::makeSqlite(locked, "create table t(a);");
+  test::makeSqlite(readOnly, "create table t(a);");
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+  EXPECT_EQ(asNonRoot([&] { return openMessage(locked); }),
+            "无法打开数据库文件“" + locked + "”：没有权限");
+  // A file that can only be read opens, and a write says why it cannot be.
+  EXPECT_EQ(asNonRoot([&] {
+              try {
+                Connection c("ADOConnection1new");
+                c.setConnectionString(buildConnectionString(readOnly));
+                c.execute("insert into t values(1)");
+                return std::string("(written)");
+              } catch (const std::exception& e) {
+                return std::string(e.what());
+              }
+            }),
+            "数据库文件不能写入：文件或它所在的文件夹没有写入权限，或者文件系统只能读取"
+            "（attempt to write a readonly database）");
+}
+
 // One old database with a table t of one row.
 class SqliteOld : public ::testing::Test {
  protected:
