@@ -8,10 +8,16 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHeaderView>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
+#include <QTreeView>
 
 #include <functional>
+#include <map>
 
 #include "data/error.h"
 #include "ui/platform/list_box.h"
@@ -201,6 +207,51 @@ TEST_F(RealDialogs, FileDialogShowsEntriesAsWrittenInChineseAndKeepsTheTypeChose
   EXPECT_FALSE(open.execute(nullptr));
   EXPECT_EQ(startsOn, QStringLiteral("SQLite 数据库 *.db *.sqlite"));
   EXPECT_EQ(open.filterIndex, 2);
+}
+
+// Qt fills the size and date columns from the system locale, which is
+// English where LANG is unset, and sizes them for English texts.
+TEST_F(RealDialogs, FileListReadsInChineseAndShowsWholeTexts) {
+  test::TempDir dir;
+  test::writeFile(dir.file("a.db"), "");
+  QDir(QString::fromStdString(dir.path())).mkdir(QStringLiteral("子文件夹"));
+  ui::FileDialog open(ui::FileDialog::Kind::Open);
+  open.filter = "所有文件 *|*";
+  open.fileName = dir.file("a.db");
+  std::map<QString, QStringList> rows;
+  QStringList cut;
+  whileShown<QFileDialog>([&](QFileDialog* d) {
+    auto* list = d->findChild<QTreeView*>(QStringLiteral("treeView"));
+    QAbstractItemModel* model = list->model();
+    QElapsedTimer waited;
+    waited.start();
+    while (model->rowCount(list->rootIndex()) < 2 && waited.elapsed() < 10000)
+      QApplication::processEvents(QEventLoop::AllEvents, 50);
+    QApplication::processEvents();
+    for (int r = 0; r < model->rowCount(list->rootIndex()); ++r) {
+      QStringList texts;
+      for (int c = 0; c < model->columnCount(list->rootIndex()); ++c) {
+        const QString text = model->index(r, c, list->rootIndex()).data().toString();
+        texts << text;
+        if (list->columnWidth(c) < list->fontMetrics().horizontalAdvance(text)) cut << text;
+      }
+      rows[texts[0]] = texts;
+    }
+    d->reject();
+  });
+  EXPECT_FALSE(open.execute(nullptr));
+  ASSERT_EQ(rows.size(), 2u);
+  const QStringList file = rows[QStringLiteral("a.db")];
+  const QStringList folder = rows[QStringLiteral("子文件夹")];
+  ASSERT_EQ(file.size(), 4);
+  ASSERT_EQ(folder.size(), 4);
+  EXPECT_EQ(file[1].toStdString(), "0 字节");
+  EXPECT_EQ(folder[1].toStdString(), "");
+  EXPECT_EQ(folder[2].toStdString(), "文件夹");
+  const QRegularExpression chineseDate(QStringLiteral("^\\d{4}/\\d{1,2}/\\d{1,2} \\d{1,2}:\\d{2}$"));
+  EXPECT_TRUE(chineseDate.match(file[3]).hasMatch()) << file[3].toStdString();
+  EXPECT_TRUE(chineseDate.match(folder[3]).hasMatch()) << folder[3].toStdString();
+  EXPECT_TRUE(cut.isEmpty()) << cut.join(QStringLiteral(", ")).toStdString();
 }
 
 TEST_F(RealDialogs, MessageBoxButtonsInChineseAndAsWideAsItsTitle) {

@@ -6,6 +6,9 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +17,7 @@
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QStyle>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <chrono>
@@ -72,6 +76,43 @@ void fitTitle(QMessageBox& box, const QString& caption) {
   if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
     grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
                   grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+// Qt writes the file list's sizes and dates in the system locale, which is
+// English where LANG is unset ("0 bytes", "8 Dec 2026"), and its translation
+// has no word for a folder's type; the program's own locale is Chinese.
+class FileListTexts : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+  QVariant data(const QModelIndex& index, int role) const override {
+    auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || !files) return QIdentityProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    switch (index.column()) {
+      case 1:
+        if (!files->isDir(source)) return QLocale().formattedDataSize(files->size(source));
+        break;
+      case 2:
+        if (files->isDir(source)) return QStringLiteral("文件夹");
+        break;
+      case 3:
+        return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+    }
+    return QIdentityProxyModel::data(index, role);
+  }
+};
+
+// Qt sizes the detail columns for English texts; Chinese ones
+// ("纯文本文档") would be cut to "纯...档".
+void fitFileList(QFileDialog& dialog) {
+  dialog.setProxyModel(new FileListTexts(&dialog));
+  auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (!list) return;
+  QHeaderView* header = list->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(0, QHeaderView::Stretch);
+  for (int column = 1; column < header->count(); ++column)
+    header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
 }
 
 int g_cursor = crDefault;
@@ -173,6 +214,9 @@ bool FileDialog::execute(QWidget* owner) {
       chosen += "." + defaultExt;
   } else {
     QFileDialog dialog(owner);
+    // A desktop's own dialog would follow LANG, which may be unset or English.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    fitFileList(dialog);
     const QStringList filters = qtFilters(filter);
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     dialog.setNameFilters(filters);
