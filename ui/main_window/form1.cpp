@@ -295,7 +295,7 @@ void TForm1::Button5Click() {
   messageBox(this,
              "Vovarize " VOVARIZE_VERSION "\n"
              "按手工建立的字段对应关系，把老数据库一张表的数据迁移到新数据库的另一张表。\n"
-             "读取 Access、SQLite 文件和 PostgreSQL 服务器，写入 SQLite 文件和 PostgreSQL 服务器。\n"
+             "读写 Access、SQLite 文件和 PostgreSQL、MySQL/MariaDB 服务器。\n"
              "联系：vovarize@example.org",
              "版权申明", MB_OK | MB_ICONINFORMATION);
 }
