@@ -317,12 +317,14 @@ class MariaDbBackend : public Backend {
 
   std::string quoteName(const std::string& name) const override { return maria::quoteIdent(name); }
 
+  // In the order the server's own listing (SHOW TABLES) gives; the
+  // catalogue table alone follows the data directory's order.
   std::vector<std::string> tableNames() override {
     conn_->claim(nullptr);
     std::vector<Conn::TextRow> r = conn_->rows(
         std::string("SELECT TABLE_NAME FROM information_schema.TABLES "
                     "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_TYPE IN ") +
-        kTableKinds);
+        kTableKinds + " ORDER BY BINARY TABLE_NAME");
     std::vector<std::string> names;
     for (const Conn::TextRow& row : r)
       if (row[0]) names.push_back(*row[0]);
