@@ -16,7 +16,12 @@ namespace vov {
 
 // ------------------------------------------------------------------ pairs
 
-std::vector<TablePair> tablePairs(const std::vector<std::string>& lines) {
+std::vector<TablePair> tablePairs(const std::vector<std::string>& listed) {
+  // Blank lines (between pairs of a list written by hand, or at its end)
+  // name no field: kept, they would fail the pair they fall into.
+  std::vector<std::string> lines;
+  for (const std::string& l : listed)
+    if (!trimControl(l).empty()) lines.push_back(l);
   std::vector<TablePair> pairs;
   std::vector<int> owner(lines.size(), -1);
   for (size_t i = 0; i < lines.size(); ++i) {

@@ -24,7 +24,7 @@ struct TablePair {
 // the nearest field mapping line before it (else after it) that has the
 // same new table; one whose new table no field mapping line has is an
 // error. Lines that name no pair at all (no ">>") go with the pair before
-// them, or the first.
+// them, or the first; blank lines are left out.
 std::vector<TablePair> tablePairs(const std::vector<std::string>& lines);
 
 // "<old table> => <new table>", as the progress list shows a pair.

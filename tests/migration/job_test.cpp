@@ -132,6 +132,14 @@ TEST(TablePairs, LinesGoWithTheirPairInTheOrderPairsFirstAppear) {
   EXPECT_EQ(pairs[0].oldTable, "");
   EXPECT_EQ(pairs[0].newTable, "B");
 
+  // Blank lines, as between the pairs of a list written by hand, belong to
+  // no pair.
+  pairs = tablePairs({"A->a >> B->a", "", " \t", "C->c >> D->c", "  "});
+  ASSERT_EQ(pairs.size(), 2u);
+  EXPECT_EQ(pairs[0].lines, (std::vector<std::string>{"A->a >> B->a"}));
+  EXPECT_EQ(pairs[1].lines, (std::vector<std::string>{"C->c >> D->c"}));
+  EXPECT_EQ(tablePairs({"A->a >> B->a", ""})[0].lines, (std::vector<std::string>{"A->a >> B->a"}));
+
   try {
     tablePairs({"A->a >> B->a", "C->c >> D->c", " 甲 >> E->x"});
     FAIL() << "no error";
