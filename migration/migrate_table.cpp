@@ -31,7 +31,7 @@ struct Binding {
 };
 
 // Where the migration stood when an engine failed, for the message.
-enum class Step { Other, OpenOld, ReadOld, ReadNewFields, Begin, Insert, Commit };
+enum class Step { Other, OpenOld, ReadOld, ReadNewFields, Begin, Insert, Commit, Check };
 
 void placeFailure(Error& e, Step step, int64_t row, const std::string& keys,
                   const Connection& oldDb, const Connection& newDb) {
@@ -52,6 +52,9 @@ void placeFailure(Error& e, Step step, int64_t row, const std::string& keys,
                               "写入第 " + k + " 行" + (keys.empty() ? "" : "（" + keys + "）") + "时");
     case Step::Commit:
       return placeEngineError(e, Side::New, newDb.connectionString(), "向", "提交时");
+    case Step::Check:
+      return placeEngineError(e, Side::New, newDb.connectionString(), "在",
+                              row ? "中检查第 " + k + " 行时" : std::string("中准备试运行时"));
   }
 }
 
@@ -406,9 +409,17 @@ bool dryRun(TDataModule2& dm, const MigrationRequest& request, const WritePlan& 
             const std::vector<Binding>& bindings, MigrationCounts& counts) {
   DataSet& rows = dm.ADODataSetTmp;
   Command& insert = dm.ADOCommand1;
-  // The engine checks the statement as it will run it, but never runs it.
-  insert.prepare();
-  std::unique_ptr<RowCheck> check = dm.ADOConnection1new.backend().rowCheck(plan.write);
+  Connection& oldDb = dm.ADOConnection2old;
+  Connection& newDb = dm.ADOConnection1new;
+  std::unique_ptr<RowCheck> check;
+  try {
+    // The engine checks the statement as it will run it, but never runs it.
+    insert.prepare();
+    check = newDb.backend().rowCheck(plan.write);
+  } catch (Error& e) {
+    placeFailure(e, Step::Check, 0, std::string(), oldDb, newDb);
+    throw;
+  }
   counts.checked = check != nullptr;
   RunLedger ledger(request, rows, counts);
   std::vector<Value> values(bindings.size());
@@ -418,7 +429,13 @@ bool dryRun(TDataModule2& dm, const MigrationRequest& request, const WritePlan& 
     for (size_t i = 0; i < bindings.size(); ++i)
       if (bind(bindings[i], values[i])) ++cuts;
     ++counts.read;
-    std::string refusal = check ? check->check(values) : std::string();
+    std::string refusal;
+    try {
+      if (check) refusal = check->check(values);
+    } catch (Error& e) {
+      placeFailure(e, Step::Check, counts.read, std::string(), oldDb, newDb);
+      throw;
+    }
     if (refusal.empty()) {
       ++counts.written;
       counts.cut += cuts;
@@ -428,7 +445,12 @@ bool dryRun(TDataModule2& dm, const MigrationRequest& request, const WritePlan& 
     }
     splitWritten(counts, plan.write.mode);
     if (request.progress) request.progress(static_cast<int32_t>(counts.read));
-    rows.next();
+    try {
+      rows.next();
+    } catch (Error& e) {
+      placeFailure(e, Step::ReadOld, counts.read + 1, std::string(), oldDb, newDb);
+      throw;
+    }
   }
   return true;
 }

@@ -79,6 +79,39 @@ bool onlyReads(const std::string& sql) {
 
 [[noreturn]] void readOnly() { throw Error(kAccessReadOnlyMessage); }
 
+// Where each named column stands in the table's columns.
+std::vector<size_t> columnPositions(const access::TableDef& def, const std::string& table,
+                                    const std::vector<std::string>& names) {
+  std::vector<size_t> positions;
+  for (const std::string& name : names) {
+    const access::Column* c = def.column(name);
+    if (!c) throw Error("表“" + table + "”没有字段“" + name + "”");
+    const size_t pos = static_cast<size_t>(c - def.columns.data());
+    if (std::find(positions.begin(), positions.end(), pos) != positions.end())
+      throw Error("插入语句中字段“" + name + "”出现了两次");
+    positions.push_back(pos);
+  }
+  return positions;
+}
+
+// A dry run's rows, checked as the insert would write them.
+class AccessRowCheck : public RowCheck {
+ public:
+  AccessRowCheck(const std::string& file, const RowWrite& w)
+      : check_(file, w.table), positions_(columnPositions(check_.def(), w.table, w.columns)) {}
+
+  std::string check(const std::vector<Value>& row) override {
+    values_.assign(check_.def().columns.size(), nullptr);
+    for (size_t i = 0; i < positions_.size() && i < row.size(); ++i) values_[positions_[i]] = &row[i];
+    return check_.check(values_);
+  }
+
+ private:
+  AccessValueCheck check_;
+  std::vector<size_t> positions_;
+  std::vector<const Value*> values_;
+};
+
 // A bracketed or bare name at s[i]; bare names end at `stops`.
 bool readName(const std::string& s, size_t& i, const char* stops, std::string* out) {
   skipBlanks(s, i);
@@ -314,6 +347,13 @@ class AccessBackend : public Backend {
   uint64_t sessionNumber() const { return sessions_; }
   bool inTransaction() const { return inTransaction_; }
 
+  // Only the values: keys and relationships depend on the rows written
+  // before, which a dry run does not write.
+  std::unique_ptr<RowCheck> rowCheck(const RowWrite& w) override {
+    if (w.mode != WriteMode::Append) return nullptr;
+    return std::make_unique<AccessRowCheck>(file_, w);
+  }
+
   std::unique_ptr<TableBrowser> browse(const std::string& sql) override {
     if (!onlyReads(sql)) return nullptr;
     Select sel = parseSelect(sql, tables_);
@@ -357,7 +397,7 @@ class AccessInsert : public Statement {
         session_ = backend_.sessionNumber();
       }
       access::TableWriter& table = *table_;
-      if (positions_.empty()) resolve(table.def());
+      if (positions_.empty()) positions_ = columnPositions(table.def(), insert_.table, insert_.columns);
       if (params.size() != positions_.size())
         throw Error("插入语句的参数个数与字段个数不符");
       values_.assign(table.def().columns.size(), nullptr);
@@ -384,17 +424,6 @@ class AccessInsert : public Statement {
   }
 
  private:
-  void resolve(const access::TableDef& def) {
-    for (const std::string& name : insert_.columns) {
-      const access::Column* c = def.column(name);
-      if (!c) throw Error("表“" + insert_.table + "”没有字段“" + name + "”");
-      const size_t pos = static_cast<size_t>(c - def.columns.data());
-      if (std::find(positions_.begin(), positions_.end(), pos) != positions_.end())
-        throw Error("插入语句中字段“" + name + "”出现了两次");
-      positions_.push_back(pos);
-    }
-  }
-
   AccessBackend& backend_;
   Insert insert_;
   uint64_t session_ = 0;  // the backend's session table_ belongs to

@@ -95,6 +95,34 @@ std::string firstProblems(const access::CheckReport& r) {
   return s;
 }
 
+// What keeps a session from writing to the file, raised before anything
+// is written: Access has it open, or its version is not written.
+void refuseLocked(const std::string& path) {
+  const std::string lock = accessLockFile(path);
+  if (!lock.empty())
+    throw Error("数据库“" + path + "”正由 Access 打开（锁定文件“" + lock +
+                "”存在），不能写入；请先在 Access 中关闭它。若 Access 并未运行，可删除这个锁定文件后再试");
+}
+
+void refuseVersion(const std::string& path, const access::PageFile& file) {
+  const std::string why = file.format().whyNotWritable();
+  if (!why.empty()) throw Error("数据库“" + path + "”" + why);
+}
+
+access::CatalogEntry writableTable(access::PageFile& file, const std::string& name) {
+  const access::CatalogEntry entry = access::findTable(file, name);
+  if (entry.systemTable()) throw Error("“" + entry.name + "”是 Access 的系统表，不能写入");
+  return entry;
+}
+
+// A value check composes rows, never stores them, so no index is touched.
+class NoIndexes : public access::IndexHook {
+ public:
+  void check(const uint8_t*, uint32_t) override {}
+  void add(const uint8_t*, uint32_t, access::RowPointer) override {}
+  void finish(access::TableDef&) override {}
+};
+
 }  // namespace
 
 std::string accessLockFile(const std::string& path) {
@@ -109,15 +137,11 @@ std::string accessLockFile(const std::string& path) {
 }
 
 AccessWriteSession::AccessWriteSession(const std::string& path) : path_(path) {
-  const std::string lock = accessLockFile(path);
-  if (!lock.empty())
-    throw Error("数据库“" + path + "”正由 Access 打开（锁定文件“" + lock +
-                "”存在），不能写入；请先在 Access 中关闭它。若 Access 并未运行，可删除这个锁定文件后再试");
+  refuseLocked(path);
   if (::stat(path.c_str(), &original_) != 0) fail("无法读取", path);
   {
     access::PageFile probe(path, false);
-    const std::string why = probe.format().whyNotWritable();
-    if (!why.empty()) throw Error("数据库“" + path + "”" + why);
+    refuseVersion(path, probe);
     const access::CheckReport before = access::checkFile(probe);
     if (!before.ok())
       throw Error("数据库“" + path + "”的结构有问题，为免损坏，本程序不向它写入：" + firstProblems(before));
@@ -145,8 +169,7 @@ access::TableWriter& AccessWriteSession::table(const std::string& name) {
   if (!open_) throw Error("写入已经结束");
   auto it = tables_.find(name);
   if (it != tables_.end()) return *it->second;
-  const access::CatalogEntry entry = access::findTable(*file_, name);
-  if (entry.systemTable()) throw Error("“" + entry.name + "”是 Access 的系统表，不能写入");
+  const access::CatalogEntry entry = writableTable(*file_, name);
   const access::TableDef def = access::readTableDef(*file_, entry.definitionPage());
   uint64_t live = 0;
   access::scanRows(*file_, def, [&](access::RowPointer, const uint8_t*, uint32_t) { ++live; });
@@ -218,6 +241,27 @@ void AccessWriteSession::commit() {
     discard();
     throw;
   }
+}
+
+AccessValueCheck::AccessValueCheck(const std::string& path, const std::string& table) {
+  refuseLocked(path);
+  file_ = std::make_unique<access::PageFile>(path, false);
+  refuseVersion(path, *file_);
+  const access::CatalogEntry entry = writableTable(*file_, table);
+  pages_ = std::make_unique<access::PageAllocator>(*file_);
+  writer_ = std::make_unique<access::TableWriter>(*file_, *pages_, entry.definitionPage(), entry.name,
+                                                  std::make_unique<NoIndexes>());
+}
+
+AccessValueCheck::~AccessValueCheck() = default;
+
+std::string AccessValueCheck::check(const std::vector<const Value*>& values) {
+  try {
+    writer_->checkValues(values);
+  } catch (const access::RowRefused& e) {
+    return e.what();
+  }
+  return {};
 }
 
 void AccessWriteSession::rollback() {

@@ -64,6 +64,29 @@ class AccessWriteSession {
   bool open_ = false;
 };
 
+// The values of rows to be appended to one table, checked against its
+// columns as a write session would check them, on the file as it stands:
+// nothing is written, not even a copy. For a dry run.
+class AccessValueCheck {
+ public:
+  // Raises vov::Error where a write session would refuse the file or the
+  // table.
+  AccessValueCheck(const std::string& path, const std::string& table);
+  ~AccessValueCheck();
+  AccessValueCheck(const AccessValueCheck&) = delete;
+  AccessValueCheck& operator=(const AccessValueCheck&) = delete;
+
+  const access::TableDef& def() const { return writer_->def(); }
+  // One value per column of def().columns, as TableWriter::append takes
+  // them. Empty, or why the row would be refused.
+  std::string check(const std::vector<const Value*>& values);
+
+ private:
+  std::unique_ptr<access::PageFile> file_;
+  std::unique_ptr<access::PageAllocator> pages_;
+  std::unique_ptr<access::TableWriter> writer_;
+};
+
 // The lock file Access keeps beside a database while it has it open, if
 // there is one ("<name>.ldb" or "<name>.laccdb").
 std::string accessLockFile(const std::string& path);

@@ -9,6 +9,7 @@
 #include "data/error.h"
 #include "mapping/mapping_line.h"
 #include "migration/job.h"
+#include "tests/access_write/write_support.h"
 #include "tests/support/test_support.h"
 
 using namespace vov;
@@ -343,4 +344,89 @@ TEST_F(Job, TheCommandLineRefusesWhatItCannotDo) {
                              "--dry-run", "--report", "--export", "--to"})
     EXPECT_TRUE(std::regex_search(help.out, std::regex("例：[^\n]*" + std::string(option) + "[ =\n]")))
         << option << " has no example";
+}
+
+// A list written by hand into the three related tables of an Access file:
+// the parents first, then the rows that refer to them. Every old row ends
+// up in the file or in the reject file, and the file stays sound.
+TEST_F(Job, IntoRelatedAccessTablesEveryRowIsInTheFileOrSetAside) {
+  test::makeSqlite(oldDb,
+                   "create table 甲(号 integer, 名 varchar(50));"
+                   "insert into 甲 values(1, '重复'), (5, 'foo5'), (6, 'foo6');"
+                   "create table 乙(号 varchar(10), 名 varchar(50));"
+                   "insert into 乙 values('14', 'bar14'), ('十五', 'bar15'), ('16', 'bar16');"
+                   "create table 丙(号 integer, 父 integer, 母 integer, 注 text);"
+                   "insert into 丙 values(4, 5, 14, '" + std::string(60, 'x') + "'), (5, 0, 16, '新旧'),"
+                   " (6, 1, 15, '孤儿');");
+  test::writeFile(mapFile,
+                  "甲->号 >> Table2->id\n甲->名 >> Table2->data\n\n"
+                  "乙->号 >> Table3->id\n乙->名 >> Table3->data\n\n"
+                  "丙->号 >> Table1->id\n丙->父 >> Table1->otherfk1\n丙->母 >> Table1->otherfk2\n"
+                  "丙->注 >> Table1->data\n\n");
+  const std::string pristine = test::testData("access/indexes_jet4.mdb");
+  const std::string access = test::copyTestData(dir, "access/indexes_jet4.mdb");
+  auto run = [&](std::vector<std::string> extra) {
+    std::filesystem::copy_file(pristine, access, std::filesystem::copy_options::overwrite_existing);
+    std::vector<std::string> args{"--old", oldDb, "--new", access, "--map", mapFile, "--all-pairs",
+                                  "--report", dir.file("r.json")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return test::runBatch(args);
+  };
+  auto ids = [&](const std::string& table) {
+    std::string s;
+    for (const test::ExportRow& row : test::exportRows(access, table)) s += (s.empty() ? "" : ",") + *row[0];
+    return s;
+  };
+
+  // A dry run looks at the values only, on the file as it stands: it
+  // copies nothing and leaves no backup.
+  const std::string predicted = dir.file("预计.csv");
+  test::CommandResult r = run({"--dry-run", "--rejects", predicted});
+  EXPECT_EQ(r.code, 3) << r.err;
+  EXPECT_EQ(test::readFile(access), test::readFile(pristine));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_TRUE(entry.path() == access || entry.path().string().find("indexes_jet4") == std::string::npos)
+        << entry.path();
+
+  // 甲's first row repeats a key of Table2; 乙's middle one is no number;
+  // 丙's last one refers to the row of 乙 set aside. 丙's first one refers
+  // to a row 甲 brought, and has its note cut to the field's 50 characters.
+  r = run({"--on-error", "skip"});
+  EXPECT_EQ(r.code, 3) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(test::checkerProblems(access), "");
+  EXPECT_EQ(ids("Table2"), "0,1,2,5,6");
+  EXPECT_EQ(ids("Table3"), "10,11,12,13,14,16");
+  EXPECT_EQ(ids("Table1"), "0,1,2,3,4,5");
+  EXPECT_EQ(test::exportRows(access, "Table1")[4][3], std::string(50, 'x'));
+  const Rows rejected = readCsv(test::readFile(rejectFile()));
+  ASSERT_EQ(rejected.size(), 6u) << test::readFile(rejectFile());
+  EXPECT_EQ(rejected[1], (std::vector<std::string>{"甲 => Table2", "1", rejected[1][2], "1", "重复"}));
+  EXPECT_NE(rejected[1][2].find("PrimaryKey"), std::string::npos) << rejected[1][2];
+  EXPECT_EQ(rejected[3], (std::vector<std::string>{"乙 => Table3", "2", rejected[3][2], "十五", "bar15"}));
+  EXPECT_NE(rejected[3][2].find("十五"), std::string::npos) << rejected[3][2];
+  EXPECT_EQ(rejected[5], (std::vector<std::string>{"丙 => Table1", "3", rejected[5][2], "6", "1", "15", "孤儿"}));
+  EXPECT_NE(rejected[5][2].find("Table3"), std::string::npos) << rejected[5][2];
+  // Of them the dry run foresaw the value; keys and relations need the rows
+  // before them written.
+  EXPECT_EQ(readCsv(test::readFile(predicted)), (Rows{rejected[2], rejected[3]}));
+  std::string json = test::readFile(dir.file("r.json"));
+  EXPECT_NE(json.find("\"totals\": {\"read\": 9, \"inserted\": 6, \"updated\": 0, \"written\": 6, "
+                      "\"rejected\": 3, \"cut\": 1,"),
+            std::string::npos)
+      << json;
+
+  // Stopping: each pair keeps the rows before its first refusal, and the
+  // pairs after a failed one still write to the file.
+  r = run({"--keep-going"});
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_EQ(test::checkerProblems(access), "");
+  EXPECT_EQ(ids("Table2"), "0,1,2");
+  EXPECT_EQ(ids("Table3"), "10,11,12,13,14");
+  EXPECT_EQ(ids("Table1"), "0,1,2,3");
+  json = test::readFile(dir.file("r.json"));
+  EXPECT_NE(json.find("\"totals\": {\"read\": 4, \"inserted\": 1, \"updated\": 0, \"written\": 1, "
+                      "\"rejected\": 0,"),
+            std::string::npos)
+      << json;
 }

@@ -184,8 +184,15 @@ void TableWriter::encode(const std::vector<const Value*>& values) {
 }
 
 void TableWriter::append(const std::vector<const Value*>& values) {
+  prepare(values, true);
+  store();
+}
+
+void TableWriter::checkValues(const std::vector<const Value*>& values) { prepare(values, false); }
+
+void TableWriter::prepare(const std::vector<const Value*>& values, bool withIndexes) {
   try {
-    prepare(values);
+    compose(values, withIndexes);
   } catch (const FormatError&) {
     throw;
   } catch (const RowRefused&) {
@@ -193,10 +200,9 @@ void TableWriter::append(const std::vector<const Value*>& values) {
   } catch (const Error& e) {
     throw RowRefused(e.what());
   }
-  store();
 }
 
-void TableWriter::prepare(const std::vector<const Value*>& values) {
+void TableWriter::compose(const std::vector<const Value*>& values, bool withIndexes) {
   encode(values);
   // Long values stay in the row while it has room; the largest leave first.
   std::vector<size_t> out;
@@ -227,7 +233,8 @@ void TableWriter::prepare(const std::vector<const Value*>& values) {
     if (!longValues_[i])
       throw Error("字段“" + c.name + "”没有存放长数据的页表，本程序不能把长值写入这个字段");
   }
-  if (indexes_) indexes_->check(reinterpret_cast<const uint8_t*>(row_.data()), static_cast<uint32_t>(row_.size()));
+  if (indexes_ && withIndexes)
+    indexes_->check(reinterpret_cast<const uint8_t*>(row_.data()), static_cast<uint32_t>(row_.size()));
   out_ = std::move(out);
 }
 

@@ -77,6 +77,11 @@ class TableWriter {
   void append(const std::vector<const Value*>& values);
   uint64_t appended() const { return appended_; }
 
+  // Raises RowRefused where append() would for the values themselves;
+  // writes nothing. Keys and relationships are not looked at: whether they
+  // hold depends on the rows appended before.
+  void checkValues(const std::vector<const Value*>& values);
+
   // Writes the maps, the counts and the indexes back.
   void finish();
 
@@ -89,7 +94,9 @@ class TableWriter {
   };
   [[noreturn]] void refuse(const Column& c, const std::string& why) const;
   void encode(const std::vector<const Value*>& values);
-  void prepare(const std::vector<const Value*>& values);
+  // The row composed from the values, RowRefused when it cannot be.
+  void prepare(const std::vector<const Value*>& values, bool withIndexes);
+  void compose(const std::vector<const Value*>& values, bool withIndexes);
   void store();
   RowPointer placeLongValueRow(LongValueColumn& lv, const std::string& bytes);
   void storeLongValue(size_t column, std::string& header, const std::string& data);
