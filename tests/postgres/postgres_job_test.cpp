@@ -108,3 +108,59 @@ TEST_F(PgJob, EveryAccessRowIsInTheNewTablesOrTheRejectFile) {
                                                      db.rows("select count(*) from kunden")[0][0]),
             std::string::npos);
 }
+
+// Out of PostgreSQL into an Access file: two old tables into one Access
+// table through a list written by hand, the values the writer cannot store
+// set aside, and the dry run foreseeing exactly those rows.
+TEST_F(PgJob, FromPostgresIntoAnAccessTableEveryRowIsAccountedFor) {
+  const std::string target = test::copyTestData(dir, "access/bench_jet4.mdb");
+  const std::string pristine = test::readFile(target);
+  db.exec("create table laden(code varchar(30), name text, menge varchar(12), preis numeric(14,2),"
+          " tag timestamp);"
+          "insert into laden values ('A1', '甲', '3', 1.25, '2024-01-02 03:04:05'),"
+          " ('A2', null, 'viele', 2, null), ('" + std::string(25, 'C') + "', '丙', '7', 123456789.5, null),"
+          " ('A4', '丁', '99999999999', 4, '1999-12-31 23:59:59'), ('A5', '戊', null, null, null);"
+          "create table lager(code text, anzahl bigint);"
+          "insert into lager values ('L1', 5000000000), ('L2', -2), ('L3', null);");
+  test::writeFile(mapFile,
+                  "laden->code  >> 订单明细->客户代码\n"
+                  "laden->name  >> 订单明细->客户名称\n"
+                  "laden->menge >> 订单明细->数量\n"
+                  "laden->preis >> 订单明细->单价\n"
+                  "laden->tag   >> 订单明细->日期\n"
+                  "\n"
+                  "lager->code   >> 订单明细->客户代码\n"
+                  "lager->anzahl >> 订单明细->数量\n");
+  auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args{"--old", db.address(), "--new", target, "--map", mapFile, "--all-pairs",
+                                  "--report", dir.file("r.json")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return test::runBatch(args);
+  };
+
+  test::CommandResult dry = run({"--dry-run", "--rejects", dir.file("dry.csv")});
+  EXPECT_EQ(dry.code, 3) << dry.err;
+  EXPECT_EQ(test::readFile(target), pristine);
+
+  test::CommandResult real = run({"--on-error", "skip"});
+  EXPECT_EQ(real.code, 3) << real.err;
+  const Rows rejected = rejectsOf(test::readFile(rejects));
+  ASSERT_EQ(rejected.size(), 3u) << test::readFile(rejects);
+  EXPECT_EQ(rejected[0][0] + " " + rejected[0][1], "laden => 订单明细 2");
+  EXPECT_NE(rejected[0][2].find("viele"), std::string::npos) << rejected[0][2];
+  EXPECT_EQ(rejected[1][0] + " " + rejected[1][1], "laden => 订单明细 4");
+  EXPECT_EQ(rejected[2][0] + " " + rejected[2][1], "lager => 订单明细 1");
+  EXPECT_EQ(rejectsOf(test::readFile(dir.file("dry.csv"))), rejected);
+
+  // Five rows arrived, the long code cut to the column's 20 characters.
+  const std::string exported = test::runCommand("mdb-export " + test::shellQuote(target) + " 订单明细");
+  EXPECT_EQ(count(target, "订单明细"), 5);
+  EXPECT_NE(exported.find(",\"" + std::string(20, 'C') + "\",\"丙\",,7,"), std::string::npos) << exported;
+  EXPECT_EQ(exported.find(std::string(21, 'C')), std::string::npos) << exported;
+  EXPECT_NE(exported.find(",\"L2\",,,-2,"), std::string::npos) << exported;
+  const std::string json = test::readFile(dir.file("r.json"));
+  EXPECT_NE(json.find("\"totals\": {\"read\": 8, \"inserted\": 5, \"updated\": 0, \"written\": 5, "
+                      "\"rejected\": 3, \"cut\": 1,"),
+            std::string::npos)
+      << json;
+}
