@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -31,7 +32,12 @@ ReplacingFile::ReplacingFile(std::string target, std::string noun)
       }
     }
   }
-  temp_ = place_ + ".tmp-XXXXXX";
+  // Named after the target where the name leaves room for the suffix, so a
+  // file left by a killed program says what it was; else a fixed name.
+  const size_t slash = place_.rfind('/');
+  const size_t nameBytes = place_.size() - (slash == std::string::npos ? 0 : slash + 1);
+  temp_ = (nameBytes + 11 <= NAME_MAX ? place_ : place_.substr(0, slash + 1) + ".vovarize") +
+          ".tmp-XXXXXX";
   fd_ = mkstemp(&temp_[0]);
   if (fd_ < 0) {
     const int err = errno;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <thread>
 
@@ -210,4 +211,15 @@ TEST(MappingFile, SaveKeepsLinksAndRefusesWhatIsNoFile) {
     ++entries;
   }
   EXPECT_EQ(entries, 4) << "no temporary file is left behind";
+}
+
+// The temporary file beside it must not need a longer name than the system
+// allows: a list whose name is as long as allowed is saved too.
+TEST(MappingFile, SaveUnderTheLongestNameAllowed) {
+  test::TempDir dir;
+  const std::string p = dir.file(std::string(NAME_MAX - 4, 'n') + ".TXT");
+  saveMappingList({"a->b >> c->d"}, p);
+  EXPECT_EQ(test::readFile(p), "a->b >> c->d\r\n");
+  saveMappingList({"e->f >> g->h"}, p);
+  EXPECT_EQ(test::readFile(p), "e->f >> g->h\r\n");
 }
