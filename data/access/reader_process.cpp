@@ -160,18 +160,24 @@ void ReaderProcess::need(size_t n) {
     pos_ = 0;
   }
   if (buf_.size() < n) buf_.resize(std::max(n, buf_.size() * 2));
+  int silentMs = 0;
   while (end_ < n) {
+    // Ctrl-C: the user stops the read, and the reader with it. Waits come
+    // in slices, so that a stop asked for just before one is seen too.
+    if (interruptRequested()) {
+      stop();
+      throw Abort();
+    }
+    const int slice = std::min(100, timeoutMs_ - silentMs);
     pollfd pfd{fd_, POLLIN, 0};
-    int r = poll(&pfd, 1, timeoutMs_);
-    if (r < 0 && errno == EINTR) {
-      // Ctrl-C: the user stops the read, and the reader with it.
-      if (interruptRequested()) {
-        stop();
-        throw Abort();
-      }
+    int r = poll(&pfd, 1, slice);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) {
+      silentMs += slice;
+      if (silentMs >= timeoutMs_) broken("读取程序长时间没有响应，已被终止");
       continue;
     }
-    if (r == 0) broken("读取程序长时间没有响应，已被终止");
+    silentMs = 0;
     ssize_t got = r < 0 ? -1 : read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got < 0) broken(std::string("读取程序的输出无法读取：") + std::strerror(errno));

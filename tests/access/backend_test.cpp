@@ -5,11 +5,13 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "data/access/access_backend.h"
 #include "data/connection_string.h"
 #include "data/engine.h"
 #include "data/error.h"
+#include "data/interrupt.h"
 #include "tests/access/access_support.h"
 #include "tests/support/test_support.h"
 
@@ -328,6 +330,25 @@ TEST(AccessBackend, ASilentOrDyingReaderIsStopped) {
     test::ScopedEnv use("VOVARIZE_MDB_READER", dir.file("no-such-reader"));
     EXPECT_NE(openError(nwind()).find("无法启动"), std::string::npos);
   }
+  EXPECT_TRUE(test::noChildProcesses());
+}
+
+// A stop asked for by another thread, with no signal to cut the wait
+// short, ends a wait on a busy reader within moments, not at the reader's
+// time-out, and ends the reader too.
+TEST(AccessBackend, AStopRequestEndsAWaitOnTheReader) {
+  test::TempDir dir;
+  test::ScopedEnv patient("VOVARIZE_MDB_TIMEOUT_MS", "600000");
+  const std::string reader = dir.file("reader");
+  makeScript(reader, "exec sleep 600");
+  test::ScopedEnv use("VOVARIZE_MDB_READER", reader);
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    requestInterrupt();
+  });
+  EXPECT_THROW(openAccessBackend(nwind()), Abort);
+  stopper.join();
+  clearInterrupt();
   EXPECT_TRUE(test::noChildProcesses());
 }
 
