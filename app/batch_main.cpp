@@ -158,10 +158,10 @@ Options parseArguments(int argc, char** argv) {
   return o;
 }
 
-// The first Ctrl-C (or SIGTERM) asks the running work to stop
-// (data/interrupt.h): a migration after the row in hand, keeping the rows
-// before it; an export at once, leaving no file. A second one ends the
-// program.
+// The first Ctrl-C (or SIGTERM, or the terminal closing) asks the running
+// work to stop (data/interrupt.h): a migration after the row in hand,
+// keeping the rows before it; an export at once, leaving no file. A second
+// one ends the program.
 void onInterrupt(int) { requestInterrupt(); }
 
 void catchInterrupts() {
@@ -171,6 +171,7 @@ void catchInterrupts() {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
 }
 
 long long millisecondsSince(Clock::time_point start) {
@@ -331,6 +332,9 @@ int exportOldTable(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Whoever reads the output may stop reading (a pager quit early): the
+  // work goes on, and only the printing fails.
+  std::signal(SIGPIPE, SIG_IGN);
   if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
     std::fputs(kUsage, stdout);
     return 0;

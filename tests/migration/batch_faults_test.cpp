@@ -89,7 +89,7 @@ TEST_F(BatchFaults, AMigrationOntoAFullDiskShowsTheEnginesError) {
   EXPECT_EQ(test::sqliteRows(dir.file("after.db"), "select count(*) from dst")[0][0], "0");
 }
 
-// Ctrl-C or SIGTERM while the rows are being written: the temporary file
+// Ctrl-C, SIGTERM or a closed terminal while the rows are being written: the temporary file
 // goes, and an existing file of that name stays as it was.
 TEST_F(BatchFaults, ASignalDuringAnExportLeavesNoFile) {
   test::makeSqlite(oldDb,
@@ -97,7 +97,7 @@ TEST_F(BatchFaults, ASignalDuringAnExportLeavesNoFile) {
                    " where x < 1500000) insert into src select x, 'row ' || x from c;");
   const std::string target = full + "/out.TXT";
   test::writeFile(target, "earlier export");
-  for (int sig : {SIGINT, SIGTERM}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     const std::string errFile = dir.file("err.txt");
     posix_spawn_file_actions_t actions;
@@ -128,6 +128,21 @@ TEST_F(BatchFaults, ASignalDuringAnExportLeavesNoFile) {
     EXPECT_EQ(entries(full), std::vector<std::string>{"out.TXT"});
     EXPECT_EQ(test::readFile(target), "earlier export");
   }
+}
+
+// The output read by a program that stops reading early (a pager quit, or
+// head): the migration used to die of the broken pipe mid-way, silently,
+// with none of its rows kept.
+TEST_F(BatchFaults, AReaderOfTheOutputThatStopsEarlyDoesNotStopTheMigration) {
+  test::makeSqlite(oldDb,
+                   "with recursive c(x) as (select 20001 union all select x + 1 from c"
+                   " where x < 400000) insert into src select x, 'row ' || x from c;");
+  test::CommandResult r = test::runShell("{ " + kBatch + " --old " + q(oldDb) + " --new " +
+                                         q(newDb) + " --map " + q(mapFile) +
+                                         "; echo \"rc=$?\" >&2; } | head -1");
+  EXPECT_EQ(r.out, "处理进度：1\n");
+  EXPECT_EQ(r.err, "rc=0\n");
+  EXPECT_EQ(test::sqliteRows(newDb, "select count(*) from dst")[0][0], "400000");
 }
 
 TEST_F(BatchFaults, AMappingListThatIsNoListIsRefused) {
