@@ -9,10 +9,18 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "data/connection_string.h"
 #include "data/error.h"
 #include "data/error_context.h"
 
 namespace vov {
+
+const char kNotOverDatabase[] = "这是一个 SQLite 或 Access 数据库文件，不能用文本覆盖";
+
+bool isDatabaseFile(const std::string& path) {
+  const EngineKind kind = detectEngine(path);
+  return kind == EngineKind::Sqlite || kind == EngineKind::Access;
+}
 
 ReplacingFile::ReplacingFile(std::string target, std::string noun)
     : target_(std::move(target)), noun_(std::move(noun)), place_(target_) {
@@ -23,6 +31,7 @@ ReplacingFile::ReplacingFile(std::string target, std::string noun)
     // device, a pipe or a folder stood.
     if (S_ISDIR(st.st_mode)) fail("无法写入", systemReason(EISDIR));
     if (!S_ISREG(st.st_mode)) fail("无法写入", "这不是普通文件（而是设备、管道或套接字）");
+    if (isDatabaseFile(target_)) fail("无法写入", kNotOverDatabase);
     // A link stays a link: the file it leads to is the one replaced.
     struct stat link;
     if (::lstat(target_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {

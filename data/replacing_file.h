@@ -10,12 +10,19 @@
 
 namespace vov {
 
+// Whether `path` is an SQLite or Access database file. Text the program
+// writes never replaces one: a file name mistyped or picked by mistake
+// would otherwise cost the user a database.
+bool isDatabaseFile(const std::string& path);
+extern const char kNotOverDatabase[];
+
 class ReplacingFile {
  public:
   // Creates the temporary file. `noun` names the file in messages: "文件"
   // gives "无法创建文件“<target>”：<reason>" and "无法写入文件“<target>”：…".
   // A replaced file's permissions are kept; a link to a file keeps leading
-  // to it; a target that is no plain file is refused. Raises vov::FileError.
+  // to it; a target that is no plain file, or a database, is refused.
+  // Raises vov::FileError.
   ReplacingFile(std::string target, std::string noun);
   ~ReplacingFile();
   ReplacingFile(const ReplacingFile&) = delete;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "data/error.h"
+#include "data/replacing_file.h"
 #include "data/text_driver.h"
 #include "mapping/display_width.h"
 #include "mapping/mapping_line.h"
@@ -73,7 +74,29 @@ std::string pairName(const TablePair& pair) {
 
 // ------------------------------------------------------------ reject file
 
-RejectFile::RejectFile(std::string path) : path_(std::move(path)) {}
+namespace {
+
+std::string rejectHeaderStart() {
+  std::string h;
+  appendCsvQuoted(h, "对应表");
+  return h + ',';
+}
+
+bool isRejectFile(const std::string& path) {
+  const std::string head = rejectHeaderStart();
+  std::string got(head.size(), '\0');
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  const size_t n = std::fread(&got[0], 1, got.size(), f);
+  std::fclose(f);
+  return n == head.size() && got == head;
+}
+
+}  // namespace
+
+RejectFile::RejectFile(std::string path) : path_(std::move(path)) {
+  if (isDatabaseFile(path_)) throw Error("无法创建拒绝行文件“" + path_ + "”：" + kNotOverDatabase);
+}
 
 RejectFile::~RejectFile() {
   if (file_) std::fclose(file_);
@@ -121,8 +144,12 @@ void RejectFile::add(const std::string& pair, const RejectedRow& row) {
 
 void RejectFile::close() {
   if (!file_) {
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
+    // Only a reject file of an earlier run goes, never a file that merely
+    // carries the name given.
+    if (isRejectFile(path_)) {
+      std::error_code ec;
+      std::filesystem::remove(path_, ec);
+    }
     return;
   }
   int rc = std::fclose(file_);

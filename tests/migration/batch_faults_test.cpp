@@ -145,6 +145,37 @@ TEST_F(BatchFaults, AReaderOfTheOutputThatStopsEarlyDoesNotStopTheMigration) {
   EXPECT_EQ(test::sqliteRows(newDb, "select count(*) from dst")[0][0], "400000");
 }
 
+// A database named where a text file is to go (the export's file, the
+// reject file, the report) used to be replaced by the text, or, as a reject
+// file with nothing to hold, deleted, as was any other file of that name.
+TEST_F(BatchFaults, TextIsNeverWrittenOverADatabase) {
+  const std::string access = test::copyTestData(dir, "access/nwind.mdb");
+  const std::string oldBytes = test::readFile(oldDb), accessBytes = test::readFile(access);
+  const std::string refused = "”：这是一个 SQLite 或 Access 数据库文件，不能用文本覆盖.\n";
+  test::CommandResult r = test::runShell(kBatch + " --old " + q(oldDb) + " --export src --to " + q(oldDb));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "无法写入文件“" + oldDb + refused);
+  r = test::runShell(kBatch + " --old " + q(access) + " --export Shippers --to " + q(access));
+  EXPECT_EQ(r.err, "无法写入文件“" + access + refused);
+
+  const std::string migrate = kBatch + " --old " + q(oldDb) + " --new " + q(newDb) + " --map " + q(mapFile);
+  r = test::runShell(migrate + " --on-error skip --rejects " + q(access));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "无法创建拒绝行文件“" + access + refused);
+  EXPECT_EQ(test::sqliteRows(newDb, "select count(*) from dst")[0][0], "0") << "refused before any row";
+  r = test::runShell(migrate + " --report " + q(oldDb) + " >/dev/null");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "无法写入报告文件“" + oldDb + refused);
+  // With no row set aside, only a reject file of an earlier run goes.
+  const std::string notes = dir.file("notes.txt");
+  test::writeFile(notes, "my notes");
+  r = test::runShell(migrate + " --on-error skip --rejects " + q(notes) + " >/dev/null");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(test::readFile(notes), "my notes");
+  EXPECT_EQ(test::readFile(oldDb), oldBytes);
+  EXPECT_EQ(test::readFile(access), accessBytes);
+}
+
 TEST_F(BatchFaults, AMappingListThatIsNoListIsRefused) {
   test::CommandResult r = test::runShell(kBatch + " --old " + q(oldDb) + " --new " + q(newDb) +
                                          " --map /dev/zero");
