@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -216,6 +218,33 @@ TEST_F(PgFault, CtrlCWithTheServerAnsweringKeepsTheRowsBefore) {
   const std::string kept = message.substr(at + std::string("已插入的 ").size());
   EXPECT_EQ(server.exec("select count(*) from dst")[0][0], kept.substr(0, kept.find(' ')));
   EXPECT_NE(server.exec("select count(*) from dst")[0][0], "0");
+}
+
+TEST_F(PgFault, AnExportFromAServerStoppedMidReadLeavesNoFile) {
+  server.exec("create table src(id int primary key, t text);"
+              "insert into src select g, 'row ' || g from generate_series(1, 40000) g;"
+              "create view slow_src as select * from src where id % 50 <> 0 or pg_sleep(0.01) is not null");
+  const std::string file = dir.file("slow_src.csv");
+  pid_t pid = startBatch("2", {"--old", server.address(), "--export", "slow_src", "--to", file});
+  const Clock::time_point start = Clock::now();
+  while (server.exec("select count(*) from pg_stat_activity where application_name = 'vovarize'"
+                     " and state = 'active' and query like 'fetch%'")[0][0] != "1") {
+    ASSERT_LT(secondsSince(start), 30) << "the export did not start";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  server.signalAll(SIGSTOP);
+  const Clock::time_point stopped = Clock::now();
+  EXPECT_EQ(awaitExit(pid, 15), 1);
+  EXPECT_GT(secondsSince(stopped), 1.5);
+  const std::string message = test::readFile(err);
+  EXPECT_NE(message.find("服务器已有 2 秒没有应答"), std::string::npos) << message;
+  expectNoLibpqInternals(message);
+  // Neither the file nor a part of it is left.
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) left.push_back(e.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"err.txt", "out.txt"}));
+  server.signalAll(SIGCONT);
 }
 
 TEST_F(PgFault, CtrlCDuringACommitSaysItsOutcomeIsUnknown) {
