@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "data/access/format/catalog.h"
@@ -73,6 +75,44 @@ int makeTemp(const std::string& path, const char* tag, mode_t mode, std::string*
     fail("无法设置临时文件的权限", pattern);
   }
   return fd;
+}
+
+// An unnamed file in the folder of `path`, so nothing of it is left when
+// the process dies; -1 where the file system cannot make one.
+int makeUnnamed(const std::string& path, mode_t mode) {
+  int fd = ::open(folderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode & 07777);
+  if (fd < 0) return -1;
+  if (fchmod(fd, mode & 07777) != 0) {  // the umask took bits away
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Links `from` (a name, or /proc/self/fd/N with AT_SYMLINK_FOLLOW) under a
+// fresh name beside `path` and returns that name; "" with errno when the
+// file system refuses the link.
+std::string linkBeside(const std::string& from, int flags, const std::string& path, const char* tag) {
+  const fs::path p(path);
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^ static_cast<unsigned>(time(nullptr));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string suffix;
+    for (int i = 0; i < 6; ++i) suffix += kChars[rand_r(&seed) % 36];
+    const std::string name =
+        (fs::path(folderOf(path)) / ("." + p.filename().string() + tag + suffix)).string();
+    if (linkat(AT_FDCWD, from.c_str(), AT_FDCWD, name.c_str(), flags) == 0) return name;
+    if (errno != EEXIST) return {};
+  }
+  return {};
+}
+
+// Gives an unnamed file a name beside `path`, for the rename that puts it
+// in place.
+std::string nameUnnamed(int fd, const std::string& path, const char* tag) {
+  std::string name = linkBeside("/proc/self/fd/" + std::to_string(fd), AT_SYMLINK_FOLLOW, path, tag);
+  if (name.empty()) fail("无法在文件所在的文件夹中为写好的副本命名，替换", path);
+  return name;
 }
 
 void syncFolder(const std::string& path) {
@@ -146,16 +186,17 @@ AccessWriteSession::AccessWriteSession(const std::string& path) : path_(path) {
     if (!before.ok())
       throw Error("数据库“" + path + "”的结构有问题，为免损坏，本程序不向它写入：" + firstProblems(before));
   }
-  int fd = makeTemp(path, ".vovarize-", original_.st_mode, &temp_);
+  // The copy has no name until the commit where the file system allows
+  // it, so a crash or a kill leaves nothing behind.
+  tempFd_ = makeUnnamed(path, original_.st_mode);
+  if (tempFd_ < 0) tempFd_ = makeTemp(path, ".vovarize-", original_.st_mode, &temp_);
+  tempLabel_ = temp_.empty() ? path + "的临时副本" : temp_;
   try {
-    copyInto(path, fd, temp_);
-    if (::close(fd) != 0) fail("无法写入", temp_);
-    fd = -1;
-    file_ = std::make_unique<access::PageFile>(temp_, true);
+    copyInto(path, tempFd_, tempLabel_);
+    file_ = std::make_unique<access::PageFile>(tempFd_, tempLabel_, true);
     pages_ = std::make_unique<access::PageAllocator>(*file_);
   } catch (...) {
-    if (fd >= 0) ::close(fd);
-    ::unlink(temp_.c_str());
+    dropTemp();
     throw;
   }
   open_ = true;
@@ -198,7 +239,7 @@ void AccessWriteSession::commit() {
     file_.reset();
     // What the disk now holds, read afresh.
     {
-      access::PageFile written(temp_, false);
+      access::PageFile written(tempFd_, tempLabel_, false);
       access::CheckOptions options;
       for (auto& [page, exact] : exactBefore_)
         if (exact) options.exactRowCounts.push_back(page);
@@ -211,17 +252,19 @@ void AccessWriteSession::commit() {
     // The previous file stays as <name>.bak: linked, or copied where the
     // file system has no links, then renamed over an older .bak.
     const std::string bak = path_ + ".bak";
-    std::string bakTemp;
-    int fd = makeTemp(path_, ".bak-", original_.st_mode, &bakTemp);
-    ::close(fd);
-    ::unlink(bakTemp.c_str());
-    if (::link(path_.c_str(), bakTemp.c_str()) != 0) {
-      fd = makeTemp(path_, ".bak-", original_.st_mode, &bakTemp);
+    std::string bakTemp = linkBeside(path_, 0, path_, ".bak-");
+    if (bakTemp.empty()) {
+      int fd = makeUnnamed(path_, original_.st_mode);
+      const bool named = fd < 0;
+      if (named) fd = makeTemp(path_, ".bak-", original_.st_mode, &bakTemp);
       try {
-        copyInto(path_, fd, bakTemp);
-        if (fsync(fd) != 0 || ::close(fd) != 0) fail("无法写入", bakTemp);
+        copyInto(path_, fd, bak);
+        if (fsync(fd) != 0) fail("无法写入", bak);
+        if (!named) bakTemp = nameUnnamed(fd, path_, ".bak-");
+        ::close(fd);
       } catch (...) {
-        ::unlink(bakTemp.c_str());
+        ::close(fd);
+        if (named) ::unlink(bakTemp.c_str());
         throw;
       }
     }
@@ -231,11 +274,14 @@ void AccessWriteSession::commit() {
       errno = e;
       fail("无法保留原文件为", bak);
     }
-    if (::chown(temp_.c_str(), original_.st_uid, original_.st_gid) != 0) {
+    if (::fchown(tempFd_, original_.st_uid, original_.st_gid) != 0) {
       // Only the owner or root may give a file away; the mode is kept anyway.
     }
+    if (temp_.empty()) temp_ = nameUnnamed(tempFd_, path_, ".vovarize-");
     if (::rename(temp_.c_str(), path_.c_str()) != 0) fail("无法替换", path_);
+    temp_.clear();
     syncFolder(path_);
+    dropTemp();
     open_ = false;
   } catch (...) {
     discard();
@@ -272,8 +318,15 @@ void AccessWriteSession::discard() {
   tables_.clear();
   pages_.reset();
   file_.reset();
-  ::unlink(temp_.c_str());
+  dropTemp();
   open_ = false;
+}
+
+void AccessWriteSession::dropTemp() {
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+  if (tempFd_ >= 0) ::close(tempFd_);
+  tempFd_ = -1;
 }
 
 }  // namespace vov

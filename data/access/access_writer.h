@@ -3,8 +3,9 @@
 // appends rows there; its commit flushes the copy, checks the whole of it
 // with the format checker, keeps the previous file as "<name>.bak" and puts
 // the copy in the original's place with one rename. A rollback, a failure
-// before the commit, a crash or a kill leave the original as it was (a
-// crash may leave the temporary copy beside it).
+// before the commit, a crash or a kill leave the original as it was. The
+// copy has no name in the folder until just before that rename (where the
+// file system allows unnamed files), so a crash leaves nothing beside it.
 //
 // The writer runs inside the program, not in a helper process as the reader
 // does: the reader needs its own process because libmdb can loop or crash on
@@ -49,9 +50,12 @@ class AccessWriteSession {
 
  private:
   void discard();
+  void dropTemp();
 
   std::string path_;
-  std::string temp_;
+  std::string temp_;  // the copy's name while it has one
+  std::string tempLabel_;
+  int tempFd_ = -1;
   struct stat original_ {};
   std::unique_ptr<access::PageFile> file_;
   std::unique_ptr<access::PageAllocator> pages_;

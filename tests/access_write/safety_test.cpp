@@ -112,41 +112,66 @@ TEST(AccessWriteSafety, RefusalsComeBeforeAnythingIsWritten) {
   EXPECT_FALSE(fs::exists(bad + ".bak"));
 }
 
-// A writer killed in the middle of a long append leaves the original whole.
-TEST(AccessWriteSafety, AKillDuringTheAppendLeavesTheOriginalUntouched) {
-  TempDir dir;
-  const std::string path = copyTestData(dir, "access/DateTestDatabase.mdb");
-  const std::string before = readFile(path);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Appends until killed; the commit never comes.
-    Connection conn("ADOConnection1new");
-    conn.setConnectionString(buildConnectionString(path));
-    Command insert("ADOCommand1", &conn);
-    insert.setCommandText("insert into [DateTest]([IDCol],[LongTextCol]) values(:kh0,:kh1)");
-    conn.beginTransaction();
-    for (int i = 0;; ++i) {
-      insert.parameters()[0].value = Value::fromInt(i);
-      insert.parameters()[1].value = Value::fromText(std::string(5000, 'k'));
-      insert.execute();
+// A writer killed while it appends or at any moment of its commit leaves
+// the original whole, or (once its rename is done) the new file with the
+// original as .bak; never a half-written file or a copy beside them.
+TEST(AccessWriteSafety, AKillDuringTheAppendOrTheCommitLeavesNothingHalfDone) {
+  constexpr int kRows = 40000;
+  int killedInCommit = 0;
+  for (int delayMs : {-1, 0, 40, 120, 300, 800}) {  // -1: during the append
+    SCOPED_TRACE(delayMs);
+    TempDir dir;
+    const std::string path = copyTestData(dir, "access/bench_jet4.mdb");
+    const std::string before = readFile(path);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(ready[0]);
+      Connection conn("ADOConnection1new");
+      conn.setConnectionString(buildConnectionString(path));
+      Command insert("ADOCommand1", &conn);
+      insert.setCommandText(
+          "insert into [订单明细]([客户代码],[客户名称],[备注],[数量]) values(:kh0,:kh1,:kh2,:kh3)");
+      conn.beginTransaction();
+      for (int i = 0; delayMs < 0 || i < kRows; ++i) {
+        insert.parameters()[0].value = Value::fromText("C" + std::to_string(i % 977));
+        insert.parameters()[1].value = Value::fromText("客户" + std::to_string(i));
+        insert.parameters()[2].value = Value::fromText(std::string(i % 3 ? 20 : 3000, 'm'));
+        insert.parameters()[3].value = Value::fromInt(i);
+        insert.execute();
+        if (delayMs < 0 && i == 2000 && ::write(ready[1], "a", 1) != 1) _exit(3);
+      }
+      if (::write(ready[1], "c", 1) != 1) _exit(3);
+      conn.commit();
+      _exit(0);
     }
-  }
-  // Wait until the copy exists and has grown, then kill.
-  for (int i = 0; i < 300; ++i) {
-    usleep(20000);
-    bool growing = false;
+    ::close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    if (delayMs > 0) usleep(delayMs * 1000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+
+    const std::string file = fs::path(path).filename().string();
     for (const std::string& n : folder(dir))
-      if (n.find(".vovarize-") != std::string::npos && fs::file_size(dir.file(n)) > before.size()) growing = true;
-    if (growing) break;
+      EXPECT_TRUE(n == file || n == file + ".bak") << "left beside the file: " << n;
+    if (fs::exists(path + ".bak")) {
+      EXPECT_EQ(readFile(path + ".bak"), before);
+    }
+    if (readFile(path) == before) {
+      if (delayMs >= 0) ++killedInCommit;
+      continue;
+    }
+    // The rename was done: the whole new file is there.
+    EXPECT_EQ(checkerProblems(path), "");
+    EXPECT_EQ(storedCount(path, "订单明细"), kRows);
   }
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(readFile(path), before);
-  EXPECT_EQ(checkerProblems(path), "");
-  EXPECT_FALSE(fs::exists(path + ".bak"));
+  EXPECT_GE(killedInCommit, 1);
 }
 
 }  // namespace

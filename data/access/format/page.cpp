@@ -41,12 +41,23 @@ PageFile::PageFile(const std::string& path, bool writable, size_t cachePages)
     : path_(path), writable_(writable), limit_(cachePages < 16 ? 16 : cachePages) {
   fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd_ < 0) systemError("无法打开文件", path);
+  open();
+}
+
+PageFile::PageFile(int fd, const std::string& name, bool writable, size_t cachePages)
+    : path_(name), writable_(writable), limit_(cachePages < 16 ? 16 : cachePages) {
+  fd_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (fd_ < 0) systemError("无法打开文件", name);
+  open();
+}
+
+void PageFile::open() {
   struct stat st;
   if (fstat(fd_, &st) != 0) {
     int e = errno;
     ::close(fd_);
     errno = e;
-    systemError("无法读取文件", path);
+    systemError("无法读取文件", path_);
   }
   uint8_t head[kHeaderProbeSize] = {};
   ssize_t got = pread(fd_, head, sizeof head, 0);

@@ -83,6 +83,9 @@ class PageFile {
   // Raises FormatError for a file that is not an Access database, Error
   // for one that cannot be opened.
   PageFile(const std::string& path, bool writable, size_t cachePages = 4096);
+  // The open file `fd` (kept open by the caller; this takes a duplicate),
+  // called `name` in messages.
+  PageFile(int fd, const std::string& name, bool writable, size_t cachePages = 4096);
   ~PageFile();
   PageFile(const PageFile&) = delete;
   PageFile& operator=(const PageFile&) = delete;
@@ -104,6 +107,7 @@ class PageFile {
   size_t cachedPages() const { return cache_.size(); }
 
  private:
+  void open();
   void evict();
   void writeBack(Page& p);
 
