@@ -2,8 +2,12 @@
 // mdb-count, the program's own reader and the checker.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "data/access/access_backend.h"
 #include "data/access/format/catalog.h"
+#include "data/access/format/long_value.h"
+#include "data/access/format/row.h"
 #include "data/access/format/table_def.h"
 #include "data/access/format/usage_map.h"
 #include "tests/access_write/write_support.h"
@@ -105,6 +109,89 @@ TEST(AccessAppend, ThousandsOfRowsAndLongValuesGrowTheMaps) {
   EXPECT_TRUE(access::UsageMap::read(f, def.column("LongTextCol")->longValuePages).reference());
   EXPECT_GT(access::UsageMap::read(f, def.ownedPages).size(), 20u);
   EXPECT_EQ(readerRows(path, "DateTest").size(), 3006u);
+}
+
+// emoticons_ace14.accdb keeps the pages of its table in a reference map
+// that Access wrote: the new pages go into that map, beside page 86.
+TEST(AccessAppend, NewPagesJoinAReferenceMapAccessWrote) {
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/emoticons_ace14.accdb");
+  const std::vector<ExportRow> before = exportRows(path, "data");
+  auto ownedMap = [&] {
+    access::PageFile f(path, false);
+    const access::TableDef def = access::readTableDef(f, access::findTable(f, "data").definitionPage());
+    return access::UsageMap::read(f, def.ownedPages);
+  };
+  const std::vector<uint32_t> bitmaps = ownedMap().bitmapPages();
+  std::vector<Row> rows;
+  for (int i = 0; i < 4000; ++i)
+    rows.push_back({Value::fromInt(i), text(repeat("new row ", 8) + std::to_string(i))});
+  ASSERT_EQ(appendRows(path, "data", {"key", "data"}, rows), "");
+  EXPECT_EQ(checkerProblems(path), "");
+  const access::UsageMap owned = ownedMap();
+  EXPECT_TRUE(owned.reference());
+  EXPECT_TRUE(owned.contains(86));
+  EXPECT_GT(owned.size(), 40u);
+  EXPECT_EQ(owned.bitmapPages(), bitmaps);  // the same bitmap page, not a new map
+  EXPECT_EQ(storedCount(path, "data"), static_cast<int64_t>(before.size() + rows.size()));
+  const std::vector<ExportRow> after = exportRows(path, "data");
+  ASSERT_EQ(after.size(), before.size() + rows.size());
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(after[i], before[i]);
+  for (int i : {1, 2345, 3999})
+    EXPECT_EQ(after[before.size() + i][1], repeat("new row ", 8) + std::to_string(i));
+  EXPECT_EQ(readerRows(path, "data").size(), after.size());
+}
+
+// A long value stays in its row, takes one LVAL row or runs over a chain of
+// them; the sizes on either side of each change of form, and one of a
+// megabyte, read back whole with the pages the form needs.
+TEST(AccessAppend, LongValuesOnEitherSideOfEachFormAndOverManyPages) {
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/DateTestDatabase.mdb");
+  const size_t room = access::maxRowSize(4096), piece = room - 4;
+  struct Case {
+    size_t bytes;  // of UTF-16, two a character
+    size_t pages;  // LVAL pages it takes (0: it stays in the row)
+  };
+  const std::vector<Case> cases = {{1024, 0}, {1026, 1}, {room, 1}, {room + 2, 2},
+                                   {2 * piece, 2}, {2 * piece + 2, 3},
+                                   {1 << 20, ((1 << 20) + piece - 1) / piece}};
+  std::vector<Row> rows;
+  std::vector<std::string> memos;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const size_t chars = cases[i].bytes / 2;
+    memos.push_back(i % 2 ? repeat("长", chars) : std::string(chars - 4, 'x') + "末尾的字");
+    rows.push_back({Value::fromInt(static_cast<int64_t>(100 + i)), Value(), Value(), Value(),
+                    text(memos.back()), text("r" + std::to_string(i))});
+  }
+  ASSERT_EQ(appendRows(path, "DateTest", kDateTestColumns, rows), "");
+  EXPECT_EQ(checkerProblems(path), "");
+  const std::vector<ExportRow> after = exportRows(path, "DateTest");
+  const auto mine = readerRows(path, "DateTest");
+  ASSERT_EQ(after.size(), 6 + cases.size());
+  ASSERT_EQ(mine.size(), after.size());
+  access::PageFile f(path, false);
+  const access::TableDef def = access::readTableDef(f, access::findTable(f, "DateTest").definitionPage());
+  size_t memoColumn = 0;
+  while (def.columns[memoColumn].name != "LongTextCol") ++memoColumn;
+  std::vector<size_t> pagesOf;
+  std::vector<access::FieldSpan> spans;
+  access::scanRows(f, def, [&](access::RowPointer, const uint8_t* row, uint32_t length) {
+    ASSERT_TRUE(access::crackRow(def, row, length, &spans));
+    std::set<uint32_t> pages;
+    const access::FieldSpan& s = spans[memoColumn];
+    if (!s.null) access::readLongValue(f, row + s.start, s.length, [&](uint32_t p) { pages.insert(p); });
+    pagesOf.push_back(pages.size());
+  });
+  ASSERT_EQ(pagesOf.size(), after.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].bytes);
+    // libmdb hands out at most 199,999 bytes of a memo.
+    EXPECT_TRUE(after[6 + i][4] == memos[i].substr(0, 199999))
+        << (after[6 + i][4] ? after[6 + i][4]->size() : 0);
+    EXPECT_TRUE(mine[6 + i][4] == memos[i]) << mine[6 + i][4].size();
+    EXPECT_EQ(pagesOf[6 + i], cases[i].pages);
+  }
 }
 
 TEST(AccessAppend, ValuesAreConvertedAsAccessConvertsThemOrRefusedAtTheirRow) {
