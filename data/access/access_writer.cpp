@@ -185,6 +185,7 @@ AccessWriteSession::AccessWriteSession(const std::string& path) : path_(path) {
     const access::CheckReport before = access::checkFile(probe);
     if (!before.ok())
       throw Error("数据库“" + path + "”的结构有问题，为免损坏，本程序不向它写入：" + firstProblems(before));
+    exactIndexCounts_ = before.exactIndexCounts;
   }
   // The copy has no name until the commit where the file system allows
   // it, so a crash or a kill leaves nothing behind.
@@ -243,6 +244,7 @@ void AccessWriteSession::commit() {
       access::CheckOptions options;
       for (auto& [page, exact] : exactBefore_)
         if (exact) options.exactRowCounts.push_back(page);
+      options.exactIndexCounts = exactIndexCounts_;
       const access::CheckReport r = access::checkFile(written, options);
       if (!r.ok()) throw Error("写入后的检查发现问题：" + firstProblems(r));
     }

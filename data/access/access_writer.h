@@ -20,6 +20,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "data/access/format/index_hook.h"
 #include "data/access/format/page.h"
@@ -64,6 +66,8 @@ class AccessWriteSession {
   std::map<std::string, std::unique_ptr<access::TableWriter>> tables_;
   // Tables whose stored row count matched their rows before the session.
   std::map<uint32_t, bool> exactBefore_;
+  // Indexes whose stored entry count was exact before the session.
+  std::vector<std::pair<uint32_t, size_t>> exactIndexCounts_;
   std::string broken_;
   bool open_ = false;
 };

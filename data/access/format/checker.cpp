@@ -174,7 +174,22 @@ class Checker {
     checkRows(def, name, owned, lvMaps, hasLvMap);
     if (!def.realIndexes.empty()) {
       try {
-        checkTableIndexes(f_, def, entry.name);
+        const std::vector<IndexReport> reports = checkTableIndexes(f_, def, entry.name);
+        for (size_t i = 0; i < reports.size(); ++i) {
+          const IndexReport& x = reports[i];
+          const std::pair<uint32_t, size_t> id{def.page, i};
+          if (x.storedCount == x.distinctKeys) {
+            r_.exactIndexCounts.push_back(id);
+            continue;
+          }
+          const std::string s = name + "的索引“" + x.name + "”记录的键数 " +
+                                std::to_string(x.storedCount) + " 与实际的 " +
+                                std::to_string(x.distinctKeys) + " 个不同的键不符";
+          if (std::count(options_.exactIndexCounts.begin(), options_.exactIndexCounts.end(), id))
+            problem(s);
+          else
+            r_.notes.push_back(s);
+        }
       } catch (const FormatError& e) {
         problem(name + "的索引：" + e.what());
       }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/access/format/page.h"
@@ -22,11 +23,18 @@ struct CheckOptions {
   // rows. Access itself lets the stored count lag, so for other tables a
   // difference is only noted.
   std::vector<uint32_t> exactRowCounts;
+  // Indexes (definition page, physical index number) whose stored entry
+  // count must equal their distinct keys; Access lets that count drift
+  // too, so elsewhere a difference is only noted.
+  std::vector<std::pair<uint32_t, size_t>> exactIndexCounts;
 };
 
 struct CheckReport {
   std::vector<std::string> problems;  // each a sentence for the user
   std::vector<std::string> notes;     // oddities Access itself leaves
+  // Indexes whose stored count equals their distinct keys, to hold a
+  // writer to (as CheckOptions::exactIndexCounts).
+  std::vector<std::pair<uint32_t, size_t>> exactIndexCounts;
   uint64_t tables = 0;
   uint64_t rows = 0;
   bool ok() const { return problems.empty(); }

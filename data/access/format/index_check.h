@@ -90,8 +90,9 @@ struct IndexReport {
 
 // Checks every index of a table against its rows and each index's usage
 // map against the pages it uses. Raises FormatError at the first fault.
-// The stored count is reported, not judged: Access itself leaves it off
-// the number of distinct keys after deletes and before compacting.
+// The stored count is reported, not judged here: Access itself leaves it
+// off the number of distinct keys after deletes and before compacting, so
+// the file checker holds a writer to it only where it was exact before.
 std::vector<IndexReport> checkTableIndexes(PageFile& file, const TableDef& table,
                                            const std::string& tableName);
 
