@@ -22,6 +22,16 @@ bool isDatabaseFile(const std::string& path) {
   return kind == EngineKind::Sqlite || kind == EngineKind::Access;
 }
 
+std::string followLink(const std::string& path) {
+  struct stat link;
+  if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string out = real;
+  std::free(real);
+  return out;
+}
+
 ReplacingFile::ReplacingFile(std::string target, std::string noun)
     : target_(std::move(target)), noun_(std::move(noun)), place_(target_) {
   struct stat st;
@@ -32,14 +42,7 @@ ReplacingFile::ReplacingFile(std::string target, std::string noun)
     if (S_ISDIR(st.st_mode)) fail("无法写入", systemReason(EISDIR));
     if (!S_ISREG(st.st_mode)) fail("无法写入", "这不是普通文件（而是设备、管道或套接字）");
     if (isDatabaseFile(target_)) fail("无法写入", kNotOverDatabase);
-    // A link stays a link: the file it leads to is the one replaced.
-    struct stat link;
-    if (::lstat(target_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-      if (char* real = ::realpath(target_.c_str(), nullptr)) {
-        place_ = real;
-        std::free(real);
-      }
-    }
+    place_ = followLink(target_);
   }
   // Named after the target where the name leaves room for the suffix, so a
   // file left by a killed program says what it was; else a fixed name.

@@ -16,6 +16,11 @@ namespace vov {
 bool isDatabaseFile(const std::string& path);
 extern const char kNotOverDatabase[];
 
+// The file a link leads to (through every link), or `path` itself when it
+// is no link or leads nowhere. A file written by renaming another over it
+// is renamed over this, so that the link keeps leading to the new file.
+std::string followLink(const std::string& path);
+
 class ReplacingFile {
  public:
   // Creates the temporary file. `noun` names the file in messages: "文件"

@@ -13,6 +13,7 @@
 #include "data/access/format/catalog.h"
 #include "data/access/format/checker.h"
 #include "data/error.h"
+#include "data/replacing_file.h"
 
 namespace vov {
 
@@ -176,7 +177,10 @@ std::string accessLockFile(const std::string& path) {
   return {};
 }
 
-AccessWriteSession::AccessWriteSession(const std::string& path) : path_(path) {
+AccessWriteSession::AccessWriteSession(const std::string& given) : path_(followLink(given)) {
+  // Written where a link leads: the copy renamed over the link itself would
+  // leave the linked file without the rows.
+  const std::string& path = path_;
   refuseLocked(path);
   if (::stat(path.c_str(), &original_) != 0) fail("无法读取", path);
   {

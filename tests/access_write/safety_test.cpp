@@ -75,6 +75,22 @@ TEST(AccessWriteSafety, CommitKeepsThePreviousFileAsBakWithItsPermissions) {
   EXPECT_EQ(storedCount(path, "DateTest"), 8);
 }
 
+// Rows written through a link arrive in the file it leads to; the copy
+// used to be renamed over the link, leaving the linked file without them.
+TEST(AccessWriteSafety, ALinkKeepsLeadingToTheWrittenFile) {
+  TempDir dir;
+  const std::string path = copyTestData(dir, "access/DateTestDatabase.mdb");
+  const std::string link = dir.file("link.mdb");
+  ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+  ASSERT_EQ(appendRows(link, "DateTest", kCols, {aRow(100)}), "");
+  EXPECT_EQ(storedCount(path, "DateTest"), 7);
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(folder(dir), (std::vector<std::string>{"DateTestDatabase.mdb", "DateTestDatabase.mdb.bak",
+                                                   "link.mdb"}));
+}
+
 TEST(AccessWriteSafety, RefusalsComeBeforeAnythingIsWritten) {
   TempDir dir;
   const std::string path = copyTestData(dir, "access/DateTestDatabase.mdb");
