@@ -58,7 +58,7 @@ case $what in
     dpkg-deb -x "$deb" "$scratch/root"
     layout "$scratch/root/usr"
     depends=$(dpkg-deb -f "$deb" Depends)
-    for package in qt6-translations-l10n libqt6widgets6 libsqlite3-0 libpq5 libmdb3 fonts-wqy-zenhei; do
+    for package in qt6-translations-l10n libqt6widgets6 libsqlite3-0 libpq5 libmariadb3 libmdb3 fonts-wqy-zenhei; do
       [[ $depends == *"$package"* ]] || fail "Depends lacks $package: $depends"
     done
     ;;
