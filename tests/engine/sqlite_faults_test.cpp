@@ -127,6 +127,8 @@ TEST_F(ReadOnlyFolder, AnUnfinishedTransactionIsNotReadAsIfItWereDone) {
   }
   waitpid(writer, nullptr, 0);
   ASSERT_GT(std::filesystem::file_size(db + "-journal"), 0u);
+  // Not the owner's to write either, as for nobody when the tests run as root.
+  ASSERT_EQ(chmod(db.c_str(), 0444), 0);
   ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
   EXPECT_EQ(asNonRoot([&] { return readAll(db, "select count(*) from t where a < 0"); }),
             "error: 无法打开数据库“" + db +
@@ -134,6 +136,7 @@ TEST_F(ReadOnlyFolder, AnUnfinishedTransactionIsNotReadAsIfItWereDone) {
                 "这只能在可以写入的文件夹中进行；请把这两个文件一起复制到可以写入的文件夹后再打开");
   // Where the journal can be played back, the committed rows are read.
   ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(db.c_str(), 0644), 0);
   EXPECT_EQ(readAll(db, "select count(*) from t where a < 0"), "0;");
 }
 
