@@ -305,7 +305,10 @@ int migrate(const Options& o) {
     std::printf("%s的行写在“%s”中\n", options.dryRun ? "会被拒绝" : "被拒绝",
                 options.rejectFile.c_str());
   std::fflush(stdout);
-  if (!report.rejectFileError.empty())
+  bool shown = false;
+  for (const PairReport& p : report.pairs)
+    shown = shown || p.error.find(report.rejectFileError) != std::string::npos;
+  if (!report.rejectFileError.empty() && !shown)
     std::fprintf(stderr, "%s\n", errorBoxText(report.rejectFileError).c_str());
   if (o.has("--report")) {
     ReplacingFile file(o.get("--report"), "报告文件");

@@ -1,12 +1,16 @@
 // Whole migrations over the table migration engine.
 #include "migration/job.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <cstdio>
 #include <filesystem>
 
 #include "data/error.h"
+#include "data/error_context.h"
 #include "data/replacing_file.h"
 #include "data/text_driver.h"
 #include "mapping/display_width.h"
@@ -99,18 +103,49 @@ RejectFile::RejectFile(std::string path) : path_(std::move(path)) {
 }
 
 RejectFile::~RejectFile() {
-  if (file_) std::fclose(file_);
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void RejectFile::open() {
+  if (fd_ >= 0) return;
+  if (!error_.empty()) throw FileError(error_);
+  // Opened, not emptied: a file of that name is replaced only when there
+  // is a row to write.
+  existed_ = ::access(path_.c_str(), F_OK) == 0;
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) {
+    error_ = "无法创建拒绝行文件“" + path_ + "”：" + systemReason(errno);
+    throw FileError(error_);
+  }
 }
 
 void RejectFile::write(const std::string& text) {
-  if (!file_) {
-    file_ = std::fopen(path_.c_str(), "wb");
-    if (!file_) throw Error("无法创建拒绝行文件“" + path_ + "”：" + std::strerror(errno));
+  open();
+  if (!error_.empty()) throw FileError(error_);
+  if (!truncated_) {
+    if (::ftruncate(fd_, 0) != 0) {
+      error_ = "无法写入拒绝行文件“" + path_ + "”：" + systemReason(errno);
+      throw FileError(error_);
+    }
+    truncated_ = true;
   }
   // Each row goes out at once: what was set aside is on disk even when the
   // job is stopped the hard way.
-  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0)
-    throw Error("无法写入拒绝行文件“" + path_ + "”：" + std::strerror(errno));
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = "无法写入拒绝行文件“" + path_ + "”：" + systemReason(n < 0 ? errno : ENOSPC);
+      // The rows before stay whole and readable; half a row goes.
+      if (::ftruncate(fd_, static_cast<off_t>(bytes_)) != 0) {
+        // The error already says the file is not whole.
+      }
+      throw FileError(error_);
+    }
+    done += static_cast<size_t>(n);
+  }
+  bytes_ += text.size();
 }
 
 void RejectFile::add(const std::string& pair, const RejectedRow& row) {
@@ -143,18 +178,22 @@ void RejectFile::add(const std::string& pair, const RejectedRow& row) {
 }
 
 void RejectFile::close() {
-  if (!file_) {
-    // Only a reject file of an earlier run goes, never a file that merely
-    // carries the name given.
-    if (isRejectFile(path_)) {
+  const bool empty = rows_ == 0;
+  if (fd_ >= 0) {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0 && !empty && error_.empty()) error_ = "无法写入拒绝行文件“" + path_ + "”：" + systemReason(errno);
+  }
+  if (empty) {
+    // Only what this run made, or a reject file of an earlier run, goes;
+    // never another file that merely carries the name given.
+    if (!existed_ || truncated_ || isRejectFile(path_)) {
       std::error_code ec;
       std::filesystem::remove(path_, ec);
     }
     return;
   }
-  int rc = std::fclose(file_);
-  file_ = nullptr;
-  if (rc != 0) throw Error("无法写入拒绝行文件“" + path_ + "”：" + std::strerror(errno));
+  if (!error_.empty()) throw FileError(error_);
 }
 
 // ------------------------------------------------------------------- job
@@ -182,7 +221,11 @@ JobReport runJob(TDataModule2& dm, const std::vector<TablePair>& pairs, const Jo
   for (const TablePair& p : pairs) report.pairs.push_back({p.oldTable, p.newTable, {}, 0, PairState::NotRun, {}});
   const bool setAside = options.onRowError == OnRowError::Skip || options.dryRun;
   std::unique_ptr<RejectFile> rejects;
-  if (setAside && !options.rejectFile.empty()) rejects = std::make_unique<RejectFile>(options.rejectFile);
+  if (setAside && !options.rejectFile.empty()) {
+    rejects = std::make_unique<RejectFile>(options.rejectFile);
+    // Before anything is written: rows set aside must have a place to go.
+    rejects->open();
+  }
 
   for (size_t i = 0; i < pairs.size(); ++i) {
     const TablePair& pair = pairs[i];
@@ -225,6 +268,8 @@ JobReport runJob(TDataModule2& dm, const std::vector<TablePair>& pairs, const Jo
     } catch (const std::exception& e) {
       report.rejectFileError = e.what();
     }
+    // A row that found no place in the file also stopped its pair.
+    if (report.rejectFileError.empty()) report.rejectFileError = rejects->error();
   }
   return report;
 }

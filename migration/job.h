@@ -5,7 +5,6 @@
 #define VOVARIZE_MIGRATION_JOB_H
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,9 +32,9 @@ std::string pairName(const TablePair& pair);
 // The rows set aside, as CSV in the export's format: each pair's rows under
 // a header line of their own ("对应表", "老表行号", "错误信息", then the old
 // table's field names), each row with the pair, its number among the old
-// rows read, the engine's message and the old row's values. Nothing is
-// created until the first row; a file from an earlier run at the same path
-// is replaced, or removed when no row is set aside.
+// rows read, the engine's message and the old row's values. A file at the
+// same path is replaced at the first row; with no row, only a reject file
+// of an earlier run is removed.
 class RejectFile {
  public:
   explicit RejectFile(std::string path);
@@ -44,16 +43,27 @@ class RejectFile {
   RejectFile& operator=(const RejectFile&) = delete;
 
   const std::string& path() const { return path_; }
+  // Opens the file, creating it but not yet emptying it (add() does when
+  // open() was not called); raises FileError when it cannot.
+  void open();
+  // Raises FileError when the row cannot be written, and again for every
+  // later row.
   void add(const std::string& pair, const RejectedRow& row);
-  // Every row written out. Raises Error when the file cannot be written.
+  // Every row written out. Raises FileError when some could not be.
   void close();
   int64_t rows() const { return rows_; }
+  // Why the file could not be written; empty while it could.
+  const std::string& error() const { return error_; }
 
  private:
   void write(const std::string& text);
 
   std::string path_;
-  std::FILE* file_ = nullptr;
+  std::string error_;
+  int fd_ = -1;
+  bool existed_ = false;    // before open()
+  bool truncated_ = false;  // emptied for the first row
+  uint64_t bytes_ = 0;      // of whole rows
   std::string lastHeader_, lastPair_;
   int64_t rows_ = 0;
 };

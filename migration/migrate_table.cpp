@@ -342,9 +342,11 @@ class RunLedger {
   RunLedger(const MigrationRequest& request, const DataSet& rows, MigrationCounts& counts)
       : request_(request), rows_(rows), counts_(counts) {}
 
+  // A row that could not be set aside (its reject file failed) is not
+  // counted as such: the failure stops the migration at it.
   void report(int64_t row, const std::string& message, const std::vector<Value>& values) {
-    ++counts_.rejected;
     if (request_.rejected) request_.rejected(RejectedRow{row, message, rows_.fieldInfos(), values});
+    ++counts_.rejected;
   }
 
   // The current old row's values.

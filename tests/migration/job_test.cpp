@@ -430,3 +430,49 @@ TEST_F(Job, IntoRelatedAccessTablesEveryRowIsInTheFileOrSetAside) {
             std::string::npos)
       << json;
 }
+
+// Rows set aside need a place: a reject file that cannot be made stops the
+// job before anything is written, one that fills up stops the pair there,
+// and neither is reported as holding the rows.
+TEST_F(Job, AFailingRejectFileIsAnErrorNotASilentLoss) {
+  test::writeFile(mapFile, "客户->编号 >> 顾客->编号\r\n客户->名称 >> 顾客->姓名\r\n");
+  test::CommandResult r = job({"--on-error", "skip", "--rejects", dir.file("无此文件夹/拒绝.csv")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "无法创建拒绝行文件“" + dir.file("无此文件夹/拒绝.csv") + "”：文件或文件夹不存在.\n");
+  EXPECT_EQ(newRows("select count(*) from 顾客"), (Rows{{"0"}}));
+
+  // Thousands of rows refused for a null name, onto a disk of 64 KB.
+  test::makeSqlite(oldDb, "with recursive c(x) as (select 6 union all select x + 1 from c where x < 4000)"
+                          " insert into 客户 select x, case when x % 1000 = 0 then 'ok' end, null from c;");
+  const std::string full = dir.file("full");
+  std::filesystem::create_directory(full);
+  const std::string rejects = full + "/拒绝.csv";
+  bool real = false;
+  std::string cmd = test::shellQuote(std::string(VOV_BIN_DIR) + "/vovarize-batch");
+  for (const std::string& a : {std::string("--old"), oldDb, std::string("--new"), newDb, std::string("--map"),
+                               mapFile, std::string("--on-error"), std::string("skip"), std::string("--rejects"),
+                               rejects, std::string("--report"), dir.file("r.json")})
+    cmd += " " + test::shellQuote(a);
+  const std::string kept = dir.file("kept.csv");
+  r = test::runShell(test::onSmallDisk(full, 64, cmd + "; rc=$?; cp " + test::shellQuote(rejects) + " " +
+                                                     test::shellQuote(kept) + "; exit $rc",
+                                       &real));
+  EXPECT_EQ(r.code, 1);
+  const std::string reason = real ? "磁盘已满" : "文件超过了系统允许的大小";
+  EXPECT_EQ(r.err, "无法写入拒绝行文件“" + rejects + "”：" + reason + ".\n") << "said once";
+  EXPECT_EQ(r.out.find("被拒绝的行写在"), std::string::npos) << r.out;
+  // The file holds whole rows, as many as the report counts; the row that
+  // found no room is neither there nor in the new table, and ends the pair.
+  const std::string text = test::readFile(kept);
+  ASSERT_GT(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  const Rows rows = readCsv(text);
+  const size_t rejected = rows.size() - 1, read = rejected + 2 + 1;  // 乙公司 and 丁公司 went in
+  const std::string json = test::readFile(dir.file("r.json"));
+  EXPECT_NE(json.find("\"read\": " + std::to_string(read) + ", \"inserted\": 2, \"updated\": 0, "
+                      "\"written\": 2, \"rejected\": " + std::to_string(rejected) + ","),
+            std::string::npos)
+      << json;
+  EXPECT_EQ(rows.back()[1], std::to_string(read - 1));
+  EXPECT_EQ(newRows("select count(*) from 顾客"), (Rows{{"2"}}));
+}
