@@ -95,13 +95,13 @@ struct UsageError {
   std::string why;
 };
 
-struct OptionSpec {
+struct KnownOption {
   const char* name;
   bool takesValue;
   bool migrationOnly;
 };
 
-const OptionSpec kOptions[] = {
+const KnownOption kOptions[] = {
     {"--old", true, false},        {"--new", true, true},         {"--map", true, true},
     {"--filter", true, true},      {"--old-table", true, true},   {"--new-table", true, true},
     {"--all-pairs", false, true},  {"--keep-going", false, true}, {"--on-error", true, true},
@@ -121,12 +121,12 @@ Options parseArguments(int argc, char** argv) {
       arg.resize(eq);
       inline_ = true;
     }
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& k : kOptions)
-      if (arg == k.name) spec = &k;
-    if (!spec) throw UsageError{"不认识的参数“" + echo(arg) + "”"};
-    if (!spec->takesValue && inline_) throw UsageError{"参数“" + echo(arg) + "”不带值"};
-    if (spec->takesValue && !inline_) {
+    const KnownOption* known = nullptr;
+    for (const KnownOption& k : kOptions)
+      if (arg == k.name) known = &k;
+    if (!known) throw UsageError{"不认识的参数“" + echo(arg) + "”"};
+    if (!known->takesValue && inline_) throw UsageError{"参数“" + echo(arg) + "”不带值"};
+    if (known->takesValue && !inline_) {
       if (i + 1 >= argc) throw UsageError{"参数“" + echo(arg) + "”后缺少值"};
       value = argv[++i];
     }
@@ -135,7 +135,7 @@ Options parseArguments(int argc, char** argv) {
   }
   if (!o.has("--old")) throw UsageError{"缺少 --old"};
   if (o.has("--export") || o.has("--to")) {
-    for (const OptionSpec& k : kOptions)
+    for (const KnownOption& k : kOptions)
       if (k.migrationOnly && o.has(k.name)) throw UsageError{std::string("导出时不能使用 ") + k.name};
     if (!o.has("--export")) throw UsageError{"缺少 --export"};
     if (!o.has("--to")) throw UsageError{"缺少 --to"};

@@ -10,6 +10,7 @@
 #include "data/error.h"
 #include "mapping/mapping_line.h"
 #include "migration/migrate_table.h"
+#include "tests/support/row_policy_support.h"
 #include "tests/support/test_support.h"
 
 using namespace vov;
@@ -63,16 +64,9 @@ class RowPolicy : public ::testing::Test {
 
   MigrationCounts run(const std::string& table, WriteMode mode, OnRowError onError,
                       bool dry = false, std::vector<std::string> mapping = {}) {
-    MigrationRequest r;
-    r.oldTable = [] { return std::string("src"); };
-    r.newTable = [table] { return table; };
-    r.lines = mapping.empty() ? lines(table) : mapping;
-    r.filter = kDefaultFilterText;
-    r.mode = mode;
-    r.onRowError = onError;
-    r.dryRun = dry;
     MigrationCounts counts;
-    r.counts = &counts;
+    MigrationRequest r = test::policyRequest(table, mapping.empty() ? lines(table) : mapping, mode,
+                                             onError, dry, &counts);
     rejects.clear();
     r.rejected = [this](const RejectedRow& row) {
       Reject x{row.row, row.message, {}};

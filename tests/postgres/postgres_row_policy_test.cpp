@@ -8,6 +8,7 @@
 #include "mapping/mapping_line.h"
 #include "migration/migrate_table.h"
 #include "tests/postgres/pg_fixture.h"
+#include "tests/support/row_policy_support.h"
 #include "tests/support/test_support.h"
 
 using namespace vov;
@@ -24,16 +25,7 @@ class PgRowPolicy : public test::PgTest {
  protected:
   void SetUp() override {
     oldDb = dir.file("old.db");
-    test::makeSqlite(oldDb,
-                     "create table src(code varchar(2), name varchar(10), qty varchar(5), born varchar(10),"
-                     " n integer);"
-                     "insert into src values('1', '甲', '5', '2020-01-02', 1);"
-                     "insert into src values('2', null, '7', '2020-01-03', 2);"
-                     "insert into src values('3', '丙', '8', '2020-01-04', 12345);"
-                     "insert into src values('4', '丁', 'many', '2020-01-05', 4);"
-                     "insert into src values('5', '戊', '9', '2020-02-30', 5);"
-                     "insert into src values('6', '己', '1', '2020-01-07', 6);"
-                     "insert into src values('7', null, '1', '2020-01-08', 99999);");
+    test::makeSqlite(oldDb, test::kRefusedRowsSql);
     db.exec("create table dst(id int primary key, name varchar(4) not null, qty int, born date,"
             " tag varchar(3))");
     TDataModule2::openSide(dm.ADOConnection2old, dm.ADODataSet2old, oldDb);
@@ -41,18 +33,8 @@ class PgRowPolicy : public test::PgTest {
   }
 
   MigrationCounts run(WriteMode mode, OnRowError onError, bool dry = false) {
-    MigrationRequest r;
-    r.oldTable = [] { return std::string("src"); };
-    r.newTable = [] { return std::string("dst"); };
-    for (auto [from, to] : std::vector<std::pair<const char*, const char*>>{
-             {"code", "id"}, {"name", "name"}, {"qty", "qty"}, {"born", "born"}, {"n", "tag"}})
-      r.lines.push_back(composeFieldMappingLine("src", from, 4, "dst", to));
-    r.filter = kDefaultFilterText;
-    r.mode = mode;
-    r.onRowError = onError;
-    r.dryRun = dry;
     MigrationCounts counts;
-    r.counts = &counts;
+    MigrationRequest r = test::policyRequest("dst", test::srcToDstLines(), mode, onError, dry, &counts);
     refusals.clear();
     r.rejected = [this](const RejectedRow& row) {
       refusals.emplace_back(row.row, row.message.substr(0, row.message.find('\n')));
